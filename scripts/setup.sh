@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs, from Debian, everything the three builds and their tests need.
+# Idempotent: when every package is already present it only checks and exits.
+set -euo pipefail
+
+native_pkgs=(
+  build-essential cmake ninja-build pkg-config git
+  g++-multilib
+  mingw-w64
+  qemu-user
+  googletest libbenchmark-dev
+  libfreetype-dev libfontconfig-dev libpng-dev
+  libcli11-dev libopenimageio-dev
+  fonts-dejavu-core fonts-dejavu-extra fonts-liberation
+  python3 python3-pefile
+)
+i386_pkgs=(
+  libfreetype-dev:i386 libfontconfig-dev:i386 libstdc++6:i386
+)
+
+missing=()
+for p in "${native_pkgs[@]}" "${i386_pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: done"
