@@ -10,12 +10,12 @@ native_pkgs=(
   qemu-user
   googletest libbenchmark-dev
   libfreetype-dev libfontconfig-dev libpng-dev
-  libcli11-dev libopenimageio-dev
+  libcli11-dev libopenimageio-dev nlohmann-json3-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   python3 python3-pefile
 )
 i386_pkgs=(
-  libfreetype-dev:i386 libfontconfig-dev:i386 libstdc++6:i386
+  libfreetype-dev:i386 libfontconfig-dev:i386 libstdc++6:i386 libpng-dev:i386
 )
 
 missing=()
