@@ -1,0 +1,91 @@
+// Shared state of the porting library's parts. Not installed; tests may
+// include it to reach the same faces and pixel rules the library uses.
+#pragma once
+
+#include "corvane1_ext.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace corvane1 {
+
+// Every classic entry point starts with this: it scrambles the heap when
+// stress mode is on. Errors are then set by the call itself.
+void enterCall();
+void setError(int16_t err);
+
+// Allocation fault hook: true when this allocation must fail.
+bool allocationShouldFail();
+
+// Offscreen pixel buffers take part in the scramble; the ports module
+// registers them here.
+struct MovablePixels {
+    char **base;       // where the current address is kept (the pixel map's baseAddr)
+    size_t size;
+    bool *locked;
+};
+void registerMovable(MovablePixels *m);
+void unregisterMovable(MovablePixels *m);
+
+// Live offscreens and host-pixel ports, for CorvaneGetCounts.
+void portCounts(int32_t &offscreens, int32_t &ports);
+
+// Text state of a port. The face bits beyond the four supported ones are
+// kept but have no effect.
+struct TextState {
+    int16_t font = 0;
+    int16_t size = 0; // 0: the default size
+    int16_t face = 0;
+    int16_t mode = 0;
+    int32_t foreColour = blackColor;
+    int32_t backColour = whiteColor;
+};
+
+constexpr int16_t kDefaultTextSize = 12;
+
+enum class PortKind { Screen, Offscreen, HostPixels };
+
+// A drawing port. The public head must stay first: callers read the pixel
+// map handle at byte 2 of the port's address.
+struct Port {
+    GrafPortHead head;
+    PixMap pixMap;
+    PixMap *pixMapMaster; // master pointer of head.portPixMap
+    uint32_t magic;
+    PortKind kind;
+    int32_t rowBytes;     // full row distance (the pixel map keeps it with flag bits)
+    bool pixelsLocked;
+    MovablePixels movable;
+    TextState text;
+    Fixed penH;           // 16.16, so fractional advances accumulate
+    int16_t penV;
+};
+
+// The current port; never null (the screen port when nothing else is set).
+Port *currentPort();
+
+// Pixel writer over a port, clipped to its bounds (port coordinates).
+// Colours are the classic constants.
+void plotPixel(Port *port, int32_t h, int32_t v, int32_t colour);
+void invertPixel(Port *port, int32_t h, int32_t v);
+
+// Intersection of two rectangles; false (and an empty out) when empty.
+inline bool sectRect(const QdRect &a, const QdRect &b, QdRect &out) {
+    out.top = a.top > b.top ? a.top : b.top;
+    out.left = a.left > b.left ? a.left : b.left;
+    out.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
+    out.right = a.right < b.right ? a.right : b.right;
+    if (out.right > out.left && out.bottom > out.top)
+        return true;
+    out = QdRect{0, 0, 0, 0};
+    return false;
+}
+
+// Windows-1252 byte to Unicode code point.
+uint32_t cp1252ToUnicode(uint8_t byte);
+// Unicode code point to Windows-1252; -1 when 1252 has no such character.
+int32_t unicodeToCp1252(uint32_t cp);
+// Case folding of a 1252 byte (upper to lower case).
+uint8_t cp1252Fold(uint8_t byte);
+
+} // namespace corvane1

@@ -1,0 +1,411 @@
+// Drawing ports: the screen port, 1-bit (and 32-bit) offscreen worlds and
+// ports over host 32-bit worlds; the process-wide current port; colours,
+// pen and pattern fills. Every pixel written is inside the port's bounds.
+#include "internal.h"
+
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+namespace corvane1 {
+namespace {
+
+constexpr uint32_t kPortMagic = 0x43765074; // "CvPt"
+constexpr int16_t kRowBytesFlags = int16_t(0x8000);
+constexpr int32_t kMaxRowBytes = 0x3FFF;
+constexpr int16_t kScreenWidth = 640, kScreenHeight = 480;
+
+struct GDeviceTag {
+    int32_t unused;
+};
+GDeviceTag gMainDevice{0};
+GDeviceTag *gMainDeviceMaster = &gMainDevice;
+
+struct PortTable {
+    std::unordered_set<Port *> live;
+    Port *screen = nullptr;
+    Port *current = nullptr;
+    GDHandle currentDevice = reinterpret_cast<GDHandle>(&gMainDeviceMaster);
+    int32_t offscreens = 0;
+    int32_t hostPorts = 0;
+};
+
+PortTable &table();
+
+Port *makePort(PortKind kind, const QdRect &bounds, int16_t depth, char *pixels, int32_t rowBytes) {
+    Port *p = new (std::nothrow) Port{};
+    if (!p)
+        return nullptr;
+    p->magic = kPortMagic;
+    p->kind = kind;
+    p->pixMap.baseAddr = pixels;
+    p->pixMap.rowBytes = static_cast<int16_t>((rowBytes <= kMaxRowBytes ? rowBytes : 0) | kRowBytesFlags);
+    p->pixMap.bounds = bounds;
+    p->pixMap.pixelSize = depth;
+    p->pixMapMaster = &p->pixMap;
+    p->head.device = 0;
+    p->head.portPixMap = &p->pixMapMaster;
+    p->rowBytes = rowBytes;
+    p->pixelsLocked = kind != PortKind::Offscreen; // only offscreen pixels ever move
+    p->movable = MovablePixels{&p->pixMap.baseAddr,
+                               static_cast<size_t>(rowBytes) * static_cast<size_t>(bounds.bottom - bounds.top),
+                               &p->pixelsLocked};
+    p->penH = 0;
+    p->penV = 0;
+    return p;
+}
+
+// Fills fresh pixels with white.
+void clearToWhite(char *pixels, size_t size, int16_t depth) {
+    std::memset(pixels, depth == 1 ? 0x00 : 0xFF, size);
+}
+
+PortTable &table() {
+    static PortTable t;
+    if (!t.screen) {
+        QdRect bounds{0, 0, kScreenHeight, kScreenWidth};
+        int32_t rowBytes = ((kScreenWidth + 31) / 32) * 4;
+        size_t size = static_cast<size_t>(rowBytes) * kScreenHeight;
+        char *pixels = static_cast<char *>(std::malloc(size));
+        if (pixels)
+            clearToWhite(pixels, size, 1);
+        t.screen = makePort(PortKind::Screen, bounds, 1, pixels, pixels ? rowBytes : 0);
+        if (!t.screen || !pixels)
+            std::abort(); // no memory at load: nothing can draw
+        t.live.insert(t.screen);
+        t.current = t.screen;
+    }
+    return t;
+}
+
+Port *livePort(const void *p) {
+    PortTable &t = table();
+    Port *port = static_cast<Port *>(const_cast<void *>(p));
+    if (!port || !t.live.count(port) || port->magic != kPortMagic)
+        return nullptr;
+    return port;
+}
+
+Port *portOfPixMap(PixMapHandle pm) {
+    if (!pm)
+        return nullptr;
+    for (Port *p : table().live)
+        if (p->head.portPixMap == pm)
+            return p;
+    return nullptr;
+}
+
+void destroyPort(Port *p) {
+    PortTable &t = table();
+    // Drawing must never reach a freed port: the screen takes over.
+    if (t.current == p) {
+        t.current = t.screen;
+        t.currentDevice = reinterpret_cast<GDHandle>(&gMainDeviceMaster);
+    }
+    t.live.erase(p);
+    if (p->kind == PortKind::Offscreen) {
+        unregisterMovable(&p->movable);
+        std::memset(p->pixMap.baseAddr, 0xDB, p->movable.size);
+        std::free(p->pixMap.baseAddr);
+        --t.offscreens;
+    } else {
+        --t.hostPorts;
+    }
+    p->magic = 0;
+    delete p;
+}
+
+struct Rgba {
+    uint8_t a, r, g, b;
+};
+
+// The classic colour constants; false for any other value.
+bool colourValue(int32_t colour, Rgba &out) {
+    switch (colour) {
+    case whiteColor: out = {255, 255, 255, 255}; return true;
+    case blackColor: out = {255, 0, 0, 0}; return true;
+    case 205: out = {255, 255, 0, 0}; return true;   // red
+    case 341: out = {255, 0, 255, 0}; return true;   // green
+    case 409: out = {255, 0, 0, 255}; return true;   // blue
+    case 273: out = {255, 0, 255, 255}; return true; // cyan
+    case 137: out = {255, 255, 0, 255}; return true; // magenta
+    case 69: out = {255, 255, 255, 0}; return true;  // yellow
+    default: return false;
+    }
+}
+
+bool inBounds(const Port *p, int32_t h, int32_t v) {
+    const QdRect &b = p->pixMap.bounds;
+    return h >= b.left && h < b.right && v >= b.top && v < b.bottom;
+}
+
+} // namespace
+
+Port *currentPort() { return table().current; }
+
+void portCounts(int32_t &offscreens, int32_t &ports) {
+    offscreens = table().offscreens;
+    ports = table().hostPorts;
+}
+
+void plotPixel(Port *p, int32_t h, int32_t v, int32_t colour) {
+    if (!inBounds(p, h, v) || !p->pixMap.baseAddr)
+        return;
+    const QdRect &b = p->pixMap.bounds;
+    int32_t x = h - b.left, y = v - b.top;
+    uint8_t *row = reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) + static_cast<size_t>(y) * p->rowBytes;
+    if (p->pixMap.pixelSize == 1) {
+        uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+        if (colour == whiteColor)
+            row[x >> 3] &= static_cast<uint8_t>(~bit);
+        else
+            row[x >> 3] |= bit;
+    } else {
+        Rgba c{};
+        if (!colourValue(colour, c))
+            return;
+        HostPixel *px = reinterpret_cast<HostPixel *>(row) + x;
+        *px = HostPixel{c.a, c.r, c.g, c.b};
+    }
+}
+
+void invertPixel(Port *p, int32_t h, int32_t v) {
+    if (!inBounds(p, h, v) || !p->pixMap.baseAddr)
+        return;
+    const QdRect &b = p->pixMap.bounds;
+    int32_t x = h - b.left, y = v - b.top;
+    uint8_t *row = reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) + static_cast<size_t>(y) * p->rowBytes;
+    if (p->pixMap.pixelSize == 1) {
+        row[x >> 3] ^= static_cast<uint8_t>(0x80 >> (x & 7));
+    } else {
+        HostPixel *px = reinterpret_cast<HostPixel *>(row) + x;
+        *px = HostPixel{255, uint8_t(255 - px->red), uint8_t(255 - px->green), uint8_t(255 - px->blue)};
+    }
+}
+
+bool isColourConstant(int32_t colour) {
+    Rgba c{};
+    return colourValue(colour, c);
+}
+
+} // namespace corvane1
+
+using namespace corvane1;
+
+namespace {
+char gMainWindow[16] = "Corvane main";
+} // namespace
+
+extern "C" {
+
+QM_PORTING_DATA void *hWndMain = gMainWindow;
+
+void GetGWorld(GWorldPtr *port, GDHandle *device) {
+    enterCall();
+    PortTable &t = table();
+    if (port)
+        *port = &t.current->head;
+    if (device)
+        *device = t.currentDevice;
+}
+
+void SetGWorld(GWorldPtr port, GDHandle device) {
+    enterCall();
+    Port *p = livePort(port);
+    if (!p) {
+        setError(paramErr);
+        return;
+    }
+    table().current = p;
+    table().currentDevice = device;
+    setError(noErr);
+}
+
+int16_t NewGWorld(GWorldPtr *offscreen, int16_t depth, const QdRect *bounds, void *colorTable, GDHandle device,
+                  uint32_t flags) {
+    (void)colorTable;
+    (void)device;
+    (void)flags;
+    enterCall();
+    auto fail = [&](int16_t err) {
+        if (offscreen)
+            *offscreen = nullptr;
+        setError(err);
+        return err;
+    };
+    if (!offscreen || !bounds || (depth != 1 && depth != 32))
+        return fail(paramErr);
+    int32_t width = int32_t(bounds->right) - bounds->left;
+    int32_t height = int32_t(bounds->bottom) - bounds->top;
+    if (width <= 0 || height <= 0)
+        return fail(paramErr);
+    int32_t rowBytes = depth == 1 ? ((width + 31) / 32) * 4 : width * 4;
+    if (rowBytes > kMaxRowBytes)
+        return fail(paramErr);
+    if (allocationShouldFail())
+        return fail(memFullErr);
+    size_t size = static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
+    char *pixels = static_cast<char *>(std::malloc(size));
+    if (!pixels)
+        return fail(memFullErr);
+    clearToWhite(pixels, size, depth);
+    Port *p = makePort(PortKind::Offscreen, *bounds, depth, pixels, rowBytes);
+    if (!p) {
+        std::free(pixels);
+        return fail(memFullErr);
+    }
+    p->pixelsLocked = false;
+    PortTable &t = table();
+    t.live.insert(p);
+    ++t.offscreens;
+    registerMovable(&p->movable);
+    *offscreen = &p->head;
+    setError(noErr);
+    return noErr;
+}
+
+uint8_t LockPixels(PixMapHandle pm) {
+    enterCall();
+    Port *p = portOfPixMap(pm);
+    if (!p) {
+        setError(paramErr);
+        return 0;
+    }
+    p->pixelsLocked = true;
+    setError(noErr);
+    return 1;
+}
+
+void UnlockPixels(PixMapHandle pm) {
+    enterCall();
+    Port *p = portOfPixMap(pm);
+    if (!p) {
+        setError(paramErr);
+        return;
+    }
+    if (p->kind == PortKind::Offscreen)
+        p->pixelsLocked = false;
+    setError(noErr);
+}
+
+void DisposeGWorld(GWorldPtr world) {
+    enterCall();
+    Port *p = livePort(world);
+    if (!p || p->kind != PortKind::Offscreen) {
+        setError(paramErr);
+        return;
+    }
+    destroyPort(p);
+    setError(noErr);
+}
+
+GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t width, int32_t height) {
+    if (!base || width <= 0 || height <= 0 || width > 32767 || height > 32767 || rowBytes / 4 < width) {
+        setError(paramErr);
+        return nullptr;
+    }
+    if (allocationShouldFail()) {
+        setError(memFullErr);
+        return nullptr;
+    }
+    QdRect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
+    Port *p = makePort(PortKind::HostPixels, bounds, 32, reinterpret_cast<char *>(base), rowBytes);
+    if (!p) {
+        setError(memFullErr);
+        return nullptr;
+    }
+    PortTable &t = table();
+    t.live.insert(p);
+    ++t.hostPorts;
+    setError(noErr);
+    return &p->head;
+}
+
+void CorvaneDisposePort(GWorldPtr port) {
+    Port *p = livePort(port);
+    if (!p || p->kind != PortKind::HostPixels) {
+        setError(paramErr);
+        return;
+    }
+    destroyPort(p);
+    setError(noErr);
+}
+
+void ForeColor(int32_t colour) {
+    enterCall();
+    if (!isColourConstant(colour)) {
+        setError(paramErr);
+        return;
+    }
+    currentPort()->text.foreColour = colour;
+    setError(noErr);
+}
+
+void BackColor(int32_t colour) {
+    enterCall();
+    if (!isColourConstant(colour)) {
+        setError(paramErr);
+        return;
+    }
+    currentPort()->text.backColour = colour;
+    setError(noErr);
+}
+
+void TextMode(int16_t mode) {
+    enterCall();
+    // 0 copy, 1 or, 2 xor, 3 bic: the source-transfer modes text honours.
+    if (mode < 0 || mode > 3) {
+        setError(paramErr);
+        return;
+    }
+    currentPort()->text.mode = mode;
+    setError(noErr);
+}
+
+void TextFace(int16_t face) {
+    enterCall();
+    currentPort()->text.face = face;
+    setError(noErr);
+}
+
+void TextSize(int16_t size) {
+    enterCall();
+    if (size < 0) {
+        setError(paramErr);
+        return;
+    }
+    currentPort()->text.size = size;
+    setError(noErr);
+}
+
+void _MoveTo(int16_t h, int16_t v) {
+    enterCall();
+    Port *p = currentPort();
+    p->penH = static_cast<Fixed>(static_cast<uint32_t>(int32_t(h)) << 16);
+    p->penV = v;
+}
+
+// 1 bits of the pattern paint the fore colour, 0 bits the back colour. The
+// pattern is anchored to the port's coordinate origin.
+void _FillRect(const QdRect *rect, const void *pattern) {
+    enterCall();
+    if (!rect || !pattern) {
+        setError(paramErr);
+        return;
+    }
+    Port *p = currentPort();
+    QdRect r{};
+    if (!sectRect(*rect, p->pixMap.bounds, r)) {
+        setError(noErr);
+        return;
+    }
+    const uint8_t *pat = static_cast<const uint8_t *>(pattern);
+    for (int32_t v = r.top; v < r.bottom; ++v) {
+        uint8_t bits = pat[v & 7];
+        for (int32_t h = r.left; h < r.right; ++h)
+            plotPixel(p, h, v, (bits & (0x80 >> (h & 7))) ? p->text.foreColour : p->text.backColour);
+    }
+    setError(noErr);
+}
+
+} // extern "C"
