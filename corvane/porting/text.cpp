@@ -1,66 +1,411 @@
-// Text state and drawing (interim: fonts not wired yet).
-#include "internal.h"
+// Text of the current port: font selection, metrics, widths and monochrome
+// drawing through FreeType. Bytes are Windows-1252. One point is one pixel.
+//
+// Styles come from the family's own faces where it has them; otherwise bold
+// is a horizontal smear, italic a row shear, both on the glyph's bitmap as
+// the classic interface made them. Outline is always drawn hollow from the
+// glyph's bitmap; underline is a bar under the whole run.
+#include "text.h"
+
+#include FT_ADVANCES_H
+#include FT_OUTLINE_H
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <unordered_map>
+#include <vector>
+
+namespace corvane1 {
+namespace {
+
+bool gFractEnable = false;
+
+// Horizontal shear of synthesised italic, in pixels per pixel of height.
+constexpr double kItalicSlope = 0.21;
+
+Fixed clampFixed(int64_t v) {
+    return static_cast<Fixed>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+int32_t roundFixed(int64_t v) { return static_cast<int32_t>((v + 0x8000) >> 16); }
+
+int16_t clamp16(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX)); }
+
+// Each face keeps one size; setting it again is costly for hinted faces.
+bool setPixelSize(FT_Face face, int32_t ppem) {
+    static std::unordered_map<FT_Face, int32_t> current;
+    auto it = current.find(face);
+    if (it != current.end() && it->second == ppem)
+        return true;
+    FT_Error err;
+    if (FT_IS_SCALABLE(face)) {
+        err = FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(ppem));
+    } else {
+        // A bitmap font draws at its strike nearest the wanted size.
+        int best = -1;
+        for (int i = 0; i < face->num_fixed_sizes; ++i)
+            if (best < 0 || std::abs(face->available_sizes[i].height - ppem) <
+                                std::abs(face->available_sizes[best].height - ppem))
+                best = i;
+        err = best < 0 ? FT_Err_Invalid_Pixel_Size : FT_Select_Size(face, best);
+    }
+    if (err) {
+        current.erase(face);
+        return false;
+    }
+    current[face] = ppem;
+    return true;
+}
+
+// Unstyled 16.16 advances of the 256 bytes at one size.
+const std::array<Fixed, 256> &rawAdvances(const TextSetup &s) {
+    struct Entry {
+        std::array<Fixed, 256> adv;
+    };
+    static std::map<std::pair<FT_Face, int32_t>, Entry> cache;
+    auto key = std::make_pair(s.face.face, s.ppem);
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it->second.adv;
+    if (cache.size() >= 64)
+        cache.clear();
+    Entry e{};
+    for (int b = 0; b < 256; ++b) {
+        FT_Fixed a = 0;
+        if (FT_Get_Advance(s.face.face, s.face.glyphs[b], FT_LOAD_NO_HINTING, &a) != 0)
+            a = 0;
+        e.adv[b] = clampFixed(a);
+    }
+    return cache.emplace(key, e).first->second.adv;
+}
+
+// Ink of one glyph in port coordinates: one byte per pixel, rows top down.
+struct Mask {
+    int32_t left = 0, top = 0, width = 0, height = 0;
+    std::vector<uint8_t> px;
+    uint8_t at(int32_t x, int32_t y) const {
+        return x >= 0 && x < width && y >= 0 && y < height ? px[static_cast<size_t>(y) * width + x] : 0;
+    }
+};
+
+bool maskFromSlot(FT_GlyphSlot slot, int32_t originX, int32_t baseline, Mask &m) {
+    const FT_Bitmap &bm = slot->bitmap;
+    m.left = originX + slot->bitmap_left;
+    m.top = baseline - slot->bitmap_top;
+    m.width = static_cast<int32_t>(bm.width);
+    m.height = static_cast<int32_t>(bm.rows);
+    m.px.assign(static_cast<size_t>(m.width) * m.height, 0);
+    for (int32_t y = 0; y < m.height; ++y) {
+        const uint8_t *row = bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch;
+        for (int32_t x = 0; x < m.width; ++x) {
+            bool ink;
+            if (bm.pixel_mode == FT_PIXEL_MODE_MONO)
+                ink = row[x >> 3] & (0x80 >> (x & 7));
+            else if (bm.pixel_mode == FT_PIXEL_MODE_GRAY)
+                ink = row[x] >= 128;
+            else
+                return false;
+            m.px[static_cast<size_t>(y) * m.width + x] = ink;
+        }
+    }
+    return true;
+}
+
+void smear(Mask &m, int32_t extra) {
+    Mask out = m;
+    out.width = m.width + extra;
+    out.px.assign(static_cast<size_t>(out.width) * out.height, 0);
+    for (int32_t y = 0; y < m.height; ++y)
+        for (int32_t x = 0; x < out.width; ++x)
+            for (int32_t k = 0; k <= extra && !out.px[static_cast<size_t>(y) * out.width + x]; ++k)
+                out.px[static_cast<size_t>(y) * out.width + x] = m.at(x - k, y);
+    m = std::move(out);
+}
+
+int32_t italicShift(int32_t baseline, int32_t y) {
+    return static_cast<int32_t>(std::floor((baseline - y - 0.5) * kItalicSlope + 0.5));
+}
+
+void shear(Mask &m, int32_t baseline) {
+    if (m.height == 0)
+        return;
+    int32_t lo = italicShift(baseline, m.top + m.height - 1), hi = italicShift(baseline, m.top);
+    Mask out = m;
+    out.left = m.left + lo;
+    out.width = m.width + (hi - lo);
+    out.px.assign(static_cast<size_t>(out.width) * out.height, 0);
+    for (int32_t y = 0; y < m.height; ++y) {
+        int32_t d = italicShift(baseline, m.top + y) - lo;
+        for (int32_t x = 0; x < m.width; ++x)
+            out.px[static_cast<size_t>(y) * out.width + x + d] = m.px[static_cast<size_t>(y) * m.width + x];
+    }
+    m = std::move(out);
+}
+
+// Hollow: the ring of pixels within t of the ink, the ink itself left empty.
+void hollow(Mask &m, int32_t t) {
+    Mask wide = m;
+    wide.left = m.left - t;
+    wide.top = m.top - t;
+    wide.width = m.width + 2 * t;
+    wide.height = m.height + 2 * t;
+    std::vector<uint8_t> rows(static_cast<size_t>(wide.width) * wide.height, 0);
+    for (int32_t y = 0; y < wide.height; ++y)
+        for (int32_t x = 0; x < wide.width; ++x) {
+            bool any = false;
+            for (int32_t k = -t; k <= t && !any; ++k)
+                any = m.at(x - t + k, y - t);
+            rows[static_cast<size_t>(y) * wide.width + x] = any;
+        }
+    wide.px.assign(rows.size(), 0);
+    for (int32_t y = 0; y < wide.height; ++y)
+        for (int32_t x = 0; x < wide.width; ++x) {
+            bool any = false;
+            for (int32_t k = -t; k <= t && !any; ++k) {
+                int32_t yy = y + k;
+                any = yy >= 0 && yy < wide.height && rows[static_cast<size_t>(yy) * wide.width + x];
+            }
+            wide.px[static_cast<size_t>(y) * wide.width + x] = any && !m.at(x - t, y - t);
+        }
+    m = std::move(wide);
+}
+
+void paint(Port *p, int32_t h, int32_t v) {
+    switch (p->text.mode) {
+    case 2: invertPixel(p, h, v); break;
+    case 3: plotPixel(p, h, v, p->text.backColour); break;
+    default: plotPixel(p, h, v, p->text.foreColour); break;
+    }
+}
+
+void paintMask(Port *p, const Mask &m) {
+    const QdRect &b = p->pixMap.bounds;
+    int32_t y0 = std::max<int32_t>(0, b.top - m.top), y1 = std::min<int32_t>(m.height, b.bottom - m.top);
+    int32_t x0 = std::max<int32_t>(0, b.left - m.left), x1 = std::min<int32_t>(m.width, b.right - m.left);
+    for (int32_t y = y0; y < y1; ++y)
+        for (int32_t x = x0; x < x1; ++x)
+            if (m.px[static_cast<size_t>(y) * m.width + x])
+                paint(p, m.left + x, m.top + y);
+}
+
+// Draws one glyph with its origin at (x, baseline). Glyphs wholly outside
+// the port are not rasterised at all, so huge sizes cost nothing there.
+void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t baseline) {
+    FT_Face face = s.face.face;
+    if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_MONO) != 0)
+        return;
+    FT_GlyphSlot slot = face->glyph;
+    const QdRect &b = p->pixMap.bounds;
+    if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+        FT_BBox box;
+        FT_Outline_Get_CBox(&slot->outline, &box);
+        int64_t margin = 2 + s.boldExtra + s.outlineExtra;
+        int64_t left = x + (box.xMin >> 6) - margin, right = x + ((box.xMax + 63) >> 6) + margin;
+        int64_t top = baseline - ((box.yMax + 63) >> 6) - margin, bottom = baseline - (box.yMin >> 6) + margin;
+        if (s.face.synthItalic) {
+            int64_t lean = static_cast<int64_t>((bottom - top) * kItalicSlope) + 2;
+            left -= lean;
+            right += lean;
+        }
+        if (right <= b.left || left >= b.right || bottom <= b.top || top >= b.bottom)
+            return;
+    }
+    if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0)
+        return;
+    Mask m;
+    if (!maskFromSlot(slot, x, baseline, m))
+        return;
+    if (s.face.synthBold)
+        smear(m, s.boldExtra);
+    if (s.face.synthItalic)
+        shear(m, baseline);
+    if (s.outline)
+        hollow(m, s.outlineExtra);
+    paintMask(p, m);
+}
+
+void drawUnderline(Port *p, const TextSetup &s, int32_t x0, int32_t x1, int32_t baseline) {
+    FT_Face face = s.face.face;
+    int64_t centre, thick; // 26.6, below the baseline positive
+    if (FT_IS_SCALABLE(face) && face->underline_thickness > 0) {
+        centre = -FT_MulFix(face->underline_position, face->size->metrics.y_scale);
+        thick = FT_MulFix(face->underline_thickness, face->size->metrics.y_scale);
+    } else {
+        centre = 64 + 32;
+        thick = 64;
+    }
+    int32_t rows = std::max<int32_t>(1, static_cast<int32_t>((thick + 32) >> 6));
+    int32_t top = baseline + static_cast<int32_t>((centre - rows * 32 + 32) >> 6);
+    for (int32_t v = top; v < top + rows; ++v)
+        for (int32_t h = std::max<int32_t>(x0, p->pixMap.bounds.left); h < x1 && h < p->pixMap.bounds.right; ++h)
+            paint(p, h, v);
+}
+
+bool textArgs(const void *text, int16_t firstByte, int16_t byteCount, const uint8_t *&bytes) {
+    if (firstByte < 0 || byteCount < 0 || (!text && byteCount > 0))
+        return false;
+    bytes = static_cast<const uint8_t *>(text) + (text ? firstByte : 0);
+    return true;
+}
+
+} // namespace
+
+bool setupText(const TextState &state, TextSetup &s) {
+    bool bold = state.face & kFaceBold, italic = state.face & kFaceItalic;
+    if (!resolveFace(state.font, bold, italic, s.face))
+        return false;
+    s.ppem = state.size > 0 ? state.size : kDefaultTextSize;
+    if (!setPixelSize(s.face.face, s.ppem))
+        return false;
+    s.underline = state.face & kFaceUnderline;
+    s.outline = state.face & kFaceOutline;
+    s.boldExtra = s.face.synthBold ? std::max(1, (s.ppem + 12) / 24) : 0;
+    s.outlineExtra = s.outline ? std::max(1, (s.ppem + 24) / 48) : 0;
+    return true;
+}
+
+Fixed styledAdvance(const TextSetup &s, uint8_t byte) {
+    int64_t extra = int64_t(s.boldExtra + s.outlineExtra) << 16;
+    return clampFixed(rawAdvances(s)[byte] + extra);
+}
+
+FMetricRec metricsOf(const TextSetup &s) {
+    FT_Face face = s.face.face;
+    FMetricRec r{};
+    if (FT_IS_SCALABLE(face)) {
+        // Exact scaled design values: the size metrics FreeType keeps are
+        // rounded to whole pixels.
+        auto scale = [&](int64_t units) {
+            return clampFixed((units * s.ppem * 65536 + face->units_per_EM / 2) / face->units_per_EM);
+        };
+        r.ascent = scale(face->ascender);
+        r.descent = scale(-int64_t(face->descender));
+        r.leading = scale(std::max<int64_t>(0, int64_t(face->height) - face->ascender + face->descender));
+        r.widMax = scale(face->max_advance_width);
+    } else {
+        const FT_Size_Metrics &m = face->size->metrics;
+        r.ascent = clampFixed(int64_t(m.ascender) << 10);
+        r.descent = clampFixed(-int64_t(m.descender) << 10);
+        r.leading = clampFixed(std::max<int64_t>(0, int64_t(m.height) - m.ascender + m.descender) << 10);
+        r.widMax = clampFixed(int64_t(m.max_advance) << 10);
+    }
+    r.widMax = clampFixed(int64_t(r.widMax) + (int64_t(s.boldExtra + s.outlineExtra) << 16));
+    return r;
+}
+
+int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool fract) {
+    int64_t sum = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        Fixed a = styledAdvance(s, bytes[i]);
+        sum += fract ? a : int64_t(roundFixed(a)) << 16;
+    }
+    return sum;
+}
+
+bool fractEnabled() { return gFractEnable; }
+
+} // namespace corvane1
 
 using namespace corvane1;
 
 extern "C" {
 
-void GetFNum(const unsigned char *pascalName, int16_t *fontNum) {
-    enterCall();
-    (void)pascalName;
-    if (fontNum)
-        *fontNum = 0;
-    setError(noErr);
-}
-
 void TextFont(int16_t font) {
     enterCall();
+    // Unknown numbers are kept and draw in the system font, as they always did.
     currentPort()->text.font = font;
     setError(noErr);
 }
 
 void SetFractEnable(uint8_t on) {
     enterCall();
-    (void)on;
+    gFractEnable = on != 0;
 }
 
 void FontMetrics(FMetricRec *out) {
     enterCall();
-    if (out)
+    if (!out) {
+        setError(paramErr);
+        return;
+    }
+    TextSetup s;
+    if (!setupText(currentPort()->text, s)) {
         *out = FMetricRec{};
-    setError(corvaneNoFontErr);
+        setError(corvaneNoFontErr);
+        return;
+    }
+    *out = metricsOf(s);
+    setError(noErr);
 }
 
 void GetFontInfo(FontInfo *out) {
     enterCall();
-    if (out)
+    if (!out) {
+        setError(paramErr);
+        return;
+    }
+    TextSetup s;
+    if (!setupText(currentPort()->text, s)) {
         *out = FontInfo{};
-    setError(corvaneNoFontErr);
+        setError(corvaneNoFontErr);
+        return;
+    }
+    FMetricRec m = metricsOf(s);
+    out->ascent = clamp16(roundFixed(m.ascent));
+    out->descent = clamp16(roundFixed(m.descent));
+    out->widMax = clamp16(roundFixed(m.widMax));
+    out->leading = clamp16(roundFixed(m.leading));
+    setError(noErr);
 }
 
 int16_t TextWidth(const void *text, int16_t firstByte, int16_t byteCount) {
     enterCall();
-    (void)text;
-    (void)firstByte;
-    (void)byteCount;
-    setError(corvaneNoFontErr);
-    return 0;
+    const uint8_t *bytes = nullptr;
+    if (!textArgs(text, firstByte, byteCount, bytes)) {
+        setError(paramErr);
+        return 0;
+    }
+    TextSetup s;
+    if (!setupText(currentPort()->text, s)) {
+        setError(corvaneNoFontErr);
+        return 0;
+    }
+    int64_t w = runWidth(s, bytes, byteCount, gFractEnable);
+    setError(noErr);
+    return clamp16(roundFixed(w));
 }
 
 void _DrawText(const void *text, int16_t firstByte, int16_t byteCount) {
     enterCall();
-    (void)text;
-    (void)firstByte;
-    (void)byteCount;
-    setError(corvaneNoFontErr);
-}
-
-int32_t CorvaneFontCount(void) { return 0; }
-
-int32_t CorvaneGetFontDesc(int32_t index, CorvaneFontDesc *out) {
-    (void)index;
-    (void)out;
-    return paramErr;
+    const uint8_t *bytes = nullptr;
+    if (!textArgs(text, firstByte, byteCount, bytes)) {
+        setError(paramErr);
+        return;
+    }
+    Port *p = currentPort();
+    TextSetup s;
+    if (!setupText(p->text, s)) {
+        setError(corvaneNoFontErr);
+        return;
+    }
+    int64_t pen = p->penH, start = pen;
+    int32_t baseline = p->penV;
+    const QdRect &b = p->pixMap.bounds;
+    for (int32_t i = 0; i < byteCount; ++i) {
+        int32_t x = roundFixed(pen);
+        // Past the right edge nothing more can show; the pen still advances.
+        if (x < int32_t(b.right) + 2 * s.ppem)
+            drawGlyph(p, s, s.face.glyphs[bytes[i]], x, baseline);
+        Fixed a = styledAdvance(s, bytes[i]);
+        pen += gFractEnable ? a : int64_t(roundFixed(a)) << 16;
+    }
+    if (s.underline)
+        drawUnderline(p, s, roundFixed(start), roundFixed(pen), baseline);
+    // The pen stays within the 16-bit coordinate space.
+    p->penH = clampFixed(std::clamp<int64_t>(pen, int64_t(INT16_MIN) << 16, int64_t(INT16_MAX) << 16));
+    setError(noErr);
 }
 
 } // extern "C"
