@@ -76,7 +76,8 @@ public:
             return detail::slice(bytes_, rva, size, what);
         }
         for (const Section &s : sections_) {
-            if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) {
+            // An empty block may sit right at a section's end.
+            if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize + uint64_t{size == 0}) {
                 const uint32_t inSection = rva - s.virtualAddress;
                 if (size > s.rawSize - inSection) {
                     fail(std::string(what) + ": " + std::to_string(size) + " bytes at RVA " + std::to_string(rva) +
