@@ -1,0 +1,412 @@
+#include "commands.h"
+
+#include "image.h"
+#include "output.h"
+#include "parse.h"
+#include "progress.h"
+#include "project.h"
+#include "registration.h"
+#include "session.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace quillomark {
+
+namespace {
+
+void warn(const std::string &message)
+{
+    std::cerr << "quillomark: warning: " << message << "\n";
+}
+
+void report(const std::string &message)
+{
+    std::cerr << "quillomark: " << message << "\n";
+}
+
+// One place maps every failure to its message and exit status.
+template <typename F> int guarded(F body)
+{
+    try {
+        return body();
+    } catch (const UsageError &e) {
+        report(e.what());
+        return kExitUsage;
+    } catch (const ModuleError &e) {
+        std::string text = e.what();
+        if (!e.moduleMessage.empty())
+            text += ": " + e.moduleMessage;
+        report(text + " (module result " + std::to_string(e.code) + ")");
+        return kExitModule;
+    } catch (const Cancelled &) {
+        report("cancelled");
+        return kExitCancelled;
+    } catch (const std::exception &e) {
+        report(e.what());
+        return kExitFailed;
+    }
+}
+
+std::unique_ptr<Session> openSession(const std::string &modulePath)
+{
+    if (!fs::exists(modulePath))
+        throw std::runtime_error("module not found at \"" + modulePath + "\" (name it with --module PATH)");
+    return std::make_unique<Session>(modulePath, warn);
+}
+
+int32_t parseAlignment(const std::string &text)
+{
+    if (text.empty() || text == "left")
+        return 0;
+    if (text == "center" || text == "centre")
+        return 1;
+    if (text == "right")
+        return 2;
+    throw UsageError("bad alignment \"" + text + "\": expected left, center or right");
+}
+
+// A parameter given as one value or as keyframes, not both.
+template <typename T, typename Parse>
+Track<T> buildTrack(const std::string &single, const std::vector<std::string> &keys, const std::string &what,
+                    const std::string &option, Parse parse)
+{
+    Track<T> track;
+    if (!single.empty() && !keys.empty())
+        throw UsageError("give either --" + option + " or --" + option + "-key, not both");
+    if (!single.empty())
+        track.add(0, parse(single), what);
+    for (const auto &k : keys) {
+        const KeyText key = splitKeyframe(k, what);
+        T value;
+        try {
+            value = parse(key.value);
+        } catch (const UsageError &e) {
+            throw UsageError("bad " + what + " keyframe \"" + k + "\": " + e.what());
+        }
+        track.add(key.frame, value, what);
+    }
+    return track;
+}
+
+bool layerOptionsGiven(const RenderOptions &o)
+{
+    return !o.font.empty() || o.bold || o.italic || o.underline || o.outline || !o.align.empty() || !o.size.empty() ||
+           !o.position.empty() || !o.colour.empty() || !o.sizeKeys.empty() || !o.positionKeys.empty() ||
+           !o.colourKeys.empty() || o.composite;
+}
+
+void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
+{
+    const bool generated = !o.plate.empty() || !o.plateColour.empty() || !o.plateGradient.empty();
+    if (!o.input.empty() && generated)
+        throw UsageError("--input takes the plate from an image; --plate, --plate-color and --plate-gradient make "
+                         "one: give one or the other");
+    if (!o.plateColour.empty() && !o.plateGradient.empty())
+        throw UsageError("give either --plate-color or --plate-gradient, not both");
+    if (!o.input.empty()) {
+        plate = PlateSpec{};
+        plate.image = o.input;
+        return;
+    }
+    if (!generated)
+        return;
+    plate.image.clear();
+    if (!o.plate.empty())
+        plate.size = parsePlateSize(o.plate);
+    if (!o.plateColour.empty()) {
+        plate.colour = parseColour(o.plateColour);
+        plate.gradientEnd.reset();
+    }
+    if (!o.plateGradient.empty()) {
+        const auto comma = o.plateGradient.find(',');
+        if (comma == std::string::npos)
+            throw UsageError("bad gradient \"" + o.plateGradient + "\": expected TOP,BOTTOM colours (e.g. "
+                                                                   "#1d2b53,#7e2553)");
+        plate.colour = parseColour(o.plateGradient.substr(0, comma));
+        plate.gradientEnd = parseColour(o.plateGradient.substr(comma + 1));
+    }
+}
+
+RgbaImage makePlateImage(const PlateSpec &plate)
+{
+    if (!plate.image.empty())
+        return readImage(plate.image);
+    if (plate.gradientEnd)
+        return makeGradientPlate(plate.size.width, plate.size.height, plate.colour, *plate.gradientEnd);
+    return makePlate(plate.size.width, plate.size.height, plate.colour);
+}
+
+void checkSizes(const Track<int32_t> &track, std::pair<int32_t, int32_t> range, const std::string &where)
+{
+    for (const auto &k : track.keys())
+        if (k.value < range.first || k.value > range.second)
+            throw UsageError(where + "size " + std::to_string(k.value) + " is outside the module's range " +
+                             std::to_string(range.first) + " to " + std::to_string(range.second));
+}
+
+struct RenderJob {
+    Project project;
+    FrameRange frames;
+    std::string output;
+    bool progress = false, quiet = false;
+};
+
+// Renders every frame of the job and prints each file written.
+int renderFrames(Session &session, const RenderJob &job)
+{
+    const RgbaImage full = makePlateImage(job.project.plate);
+    Session::FrameSetup setup;
+    setup.draft = job.project.draft;
+    setup.downsample = job.project.downsample;
+    setup.fullWidth = full.width;
+    setup.fullHeight = full.height;
+    const int32_t w = std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.width * setup.downsample.x.value())));
+    const int32_t h = std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.height * setup.downsample.y.value())));
+    const RgbaImage plate = downscale(full, w, h);
+
+    const bool pattern = hasFramePattern(job.output);
+    const bool enabled = !job.quiet && (job.progress || isatty(STDERR_FILENO));
+    ProgressBar bar(stderr, enabled, job.frames.count(), job.progress);
+    int32_t written = 0;
+    try {
+        for (int32_t f = job.frames.first; f <= job.frames.last; ++f) {
+            bar.startFrame(f - job.frames.first, f);
+            const RgbaImage image =
+                session.renderFrame(plate, f, setup, [&bar](int32_t cur, int32_t total) { bar.report(cur, total); });
+            if (interrupted())
+                throw Cancelled();
+            const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
+            writeImageAtomically(name, image);
+            ++written;
+            bar.clearLine(); // the bar and the names may share a terminal
+            std::cout << name << std::endl;
+        }
+    } catch (const Cancelled &) {
+        bar.finish(false);
+        report("cancelled after " + std::to_string(written) + " of " + std::to_string(job.frames.count()) +
+               " frame(s); every file written is complete");
+        return kExitCancelled;
+    }
+    bar.finish(true);
+    return kExitOk;
+}
+
+} // namespace
+
+std::string defaultModulePath()
+{
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    return ((ec ? fs::path(".") : self.parent_path()) / "Quillomark.so").string();
+}
+
+int runRender(const std::string &modulePath, const RenderOptions &o)
+{
+    return guarded([&] {
+        if (!o.text.empty() && !o.textOption.empty())
+            throw UsageError("give the text once: as an argument or with --text");
+        const std::string text = o.textOption.empty() ? o.text : o.textOption;
+        const bool textGiven = !text.empty();
+        if (o.draft && o.highQuality)
+            throw UsageError("give either --draft or --high-quality, not both");
+
+        // Everything the command line can get wrong is checked before the
+        // module is loaded.
+        RenderJob job;
+        Project &project = job.project;
+        if (!o.project.empty())
+            project = loadProject(o.project);
+        applyPlateOptions(o, project.plate);
+        if (o.draft || o.highQuality)
+            project.draft = o.draft;
+        if (!o.downsample.empty())
+            project.downsample = parseDownsample(o.downsample);
+        if (!o.frames.empty())
+            project.frames = parseFrameRange(o.frames);
+        if (!o.project.empty() && !textGiven && layerOptionsGiven(o))
+            throw UsageError("font, style, size, position, colour and composite options describe a new layer over "
+                             "the project's: give its text too (the project's own layers keep their settings)");
+        if (o.project.empty() && !textGiven)
+            throw UsageError("nothing to draw: give the text (quillomark render \"Hello\" -o out.png) or a project "
+                             "(--project FILE)");
+        if (o.output.empty() && o.saveProject.empty())
+            throw UsageError("say where to write the image with -o FILE (e.g. -o out.png or -o out.%04d.png for a "
+                             "sequence), or save a project with --save-project FILE");
+
+        TextChoice choice;
+        LayerSpec newLayer;
+        if (textGiven) {
+            choice.lines = splitTextLines(text);
+            textForTyping(choice.lines); // refuses what cannot be typed, before the module loads
+            if (!o.font.empty())
+                choice.font = o.font;
+            choice.bold = o.bold;
+            choice.italic = o.italic;
+            choice.underline = o.underline;
+            choice.outline = o.outline;
+            choice.alignment = parseAlignment(o.align);
+            newLayer.composite = o.composite;
+            newLayer.tracks.size = buildTrack<int32_t>(o.size, o.sizeKeys, "size", "size", [](const std::string &s) {
+                return parseInt(s, "size", -1000000, 1000000);
+            });
+            newLayer.tracks.position =
+                buildTrack<Position>(o.position, o.positionKeys, "position", "position", parsePosition);
+            newLayer.tracks.colour = buildTrack<Rgb>(o.colour, o.colourKeys, "colour", "color", parseColour);
+        }
+
+        std::vector<LayerSpec> layers = project.layers;
+        std::optional<FrameRange> range = project.frames;
+        if (!range) {
+            for (const auto &l : layers)
+                if (auto r = l.tracks.keyedRange())
+                    range = range ? FrameRange{std::min(range->first, r->first), std::max(range->last, r->last)} : *r;
+            if (auto r = newLayer.tracks.keyedRange(); textGiven && r)
+                range = range ? FrameRange{std::min(range->first, r->first), std::max(range->last, r->last)} : *r;
+        }
+        job.frames = range.value_or(FrameRange{1, 1});
+        job.output = o.output;
+        job.progress = o.progress;
+        job.quiet = o.quiet;
+        if (!job.output.empty()) {
+            const bool pattern = hasFramePattern(job.output);
+            if (job.frames.count() > 1 && !pattern)
+                throw UsageError("frames " + std::to_string(job.frames.first) + "-" + std::to_string(job.frames.last) +
+                                 " make a sequence: put the frame number in the output name, e.g. -o out.%04d.png");
+            if (!canWriteFormat(job.output))
+                throw UsageError("cannot write \"" + job.output + "\": unknown image format; this build writes " +
+                                 supportedFormats());
+        }
+        if (!project.plate.image.empty() && !fs::exists(project.plate.image))
+            throw ImageError("cannot read image \"" + project.plate.image + "\": no such file");
+
+        auto session = openSession(modulePath);
+        for (size_t i = 0; i < layers.size(); ++i) {
+            checkSizes(layers[i].tracks.size, session->sizeRange(), "layer " + std::to_string(i + 1) + ": ");
+            session->addLayerFromRecord(layers[i], static_cast<int32_t>(i + 1));
+        }
+        if (textGiven) {
+            checkSizes(newLayer.tracks.size, session->sizeRange(), "");
+            session->addLayerFromDialog(choice, newLayer);
+        }
+
+        if (!o.saveProject.empty()) {
+            Project saved = project;
+            saved.frames = o.frames.empty() ? project.frames : std::optional<FrameRange>(job.frames);
+            saved.layers = session->layers();
+            saveProject(o.saveProject, saved);
+            if (job.output.empty()) {
+                std::cout << o.saveProject << "\n";
+                return static_cast<int>(kExitOk);
+            }
+        }
+
+        installInterruptHandler(&session->host());
+        return renderFrames(*session, job);
+    });
+}
+
+int runDemo(const std::string &modulePath, const std::string &output, bool quiet)
+{
+    RenderOptions o;
+    o.text = "Quillomark\\nText for motion graphics\\ncentred, anti-aliased, composited";
+    o.font = "DejaVu Sans";
+    o.bold = true;
+    o.align = "center";
+    o.size = "64";
+    o.position = "50%,50%";
+    o.colour = "#ffffff";
+    o.composite = true;
+    o.plate = "1280x720";
+    o.plateGradient = "#1d2b53,#7e2553";
+    o.output = output;
+    o.quiet = quiet;
+    const int status = runRender(modulePath, o);
+    if (status == kExitOk) {
+        std::error_code ec;
+        std::cout << "demo image: " << fs::absolute(output, ec).lexically_normal().string() << "\n";
+    }
+    return status;
+}
+
+int runInfo(const std::string &modulePath)
+{
+    return guarded([&] {
+        const Registration reg = readRegistration(modulePath);
+        auto hex = [](uint32_t v) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%08X", v);
+            return std::string(buf);
+        };
+        std::cout << "Module        " << modulePath << "\n"
+                  << "Name          " << reg.name << "\n"
+                  << "Category      " << reg.category << "\n"
+                  << "Kind          " << reg.kind << (reg.kind == "eFKT" ? " (effect)" : "") << "\n"
+                  << "Entry point   " << reg.entryPoint << "\n"
+                  << "Match name    " << reg.matchName << "\n"
+                  << "Version       " << (reg.version ? hex(*reg.version) : "(none)") << "\n"
+                  << "Global flags  " << (reg.globalFlags ? hex(*reg.globalFlags) : "(none)") << "\n";
+
+        auto session = openSession(modulePath);
+        const HostOutData &out = session->host().out();
+        if (reg.version && static_cast<uint32_t>(out.effectVersion) != *reg.version)
+            warn("global setup reports version " + hex(static_cast<uint32_t>(out.effectVersion)) +
+                 ", the property list " + hex(*reg.version));
+        std::cout << "\nParameters\n";
+        for (const corvane::Parameter &p : session->host().parameters()) {
+            std::cout << "  " << p.index << "  ";
+            char line[160];
+            switch (p.type) {
+            case kParamSlider:
+                std::snprintf(line, sizeof line, "%-22s slider     %d to %d, default %d", p.name.c_str(),
+                              p.sliderMin, p.sliderMax, p.sliderDefault);
+                break;
+            case kParamPoint:
+                std::snprintf(line, sizeof line, "%-22s point      default %g, %g (percent of the layer)",
+                              p.name.c_str(), p.defaultX / 65536.0, p.defaultY / 65536.0);
+                break;
+            case kParamColor:
+                std::snprintf(line, sizeof line, "%-22s colour     default %s", p.name.c_str(),
+                              formatColour({p.defaultColour.red, p.defaultColour.green, p.defaultColour.blue}).c_str());
+                break;
+            case kParamCheckbox:
+                std::snprintf(line, sizeof line, "%-22s check box  default %s", p.name.c_str(),
+                              p.defaultOn ? "on" : "off");
+                break;
+            default:
+                std::snprintf(line, sizeof line, "%-22s type %d", p.name.c_str(), p.type);
+            }
+            std::cout << line << "\n";
+        }
+        const std::string about = session->host().about();
+        if (!about.empty())
+            std::cout << "\nAbout\n  " << corvane::cp1252ToUtf8(about) << "\n";
+        return static_cast<int>(kExitOk);
+    });
+}
+
+int runFonts(const std::string &modulePath)
+{
+    return guarded([&] {
+        auto session = openSession(modulePath);
+        for (const auto &f : session->dialogFonts())
+            std::cout << f << "\n";
+        return static_cast<int>(kExitOk);
+    });
+}
+
+int runColours()
+{
+    for (const auto &name : colourNames())
+        std::cout << name << "  " << formatColour(parseColour(name)) << "\n";
+    return kExitOk;
+}
+
+} // namespace quillomark

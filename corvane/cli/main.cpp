@@ -1,0 +1,98 @@
+// quillomark: renders Quillomark text into images from the command line.
+#include "commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+using namespace quillomark;
+
+namespace {
+
+const char *kRenderFooter = R"(Examples:
+  quillomark render "Hello" -o hello.png
+  quillomark render "Title\nSubtitle" --font "Liberation Serif" --bold --align center \
+      --size 72 --color white --composite --input plate.png -o title.png
+  quillomark render "Moving" --align center --composite --plate 1920x1080 \
+      --position-key 1=10%,50% --position-key 48=90%,50% --size-key 1=36 --size-key 48=96 \
+      -o shot/moving.%04d.png
+  quillomark render --project shot.json --frames 101-200 -o farm/shot.%04d.png
+
+Text: "\n" starts a new line, "\\" is a backslash. Positions are pixels of the
+full-size plate, or percentages ("50%,50%" is the centre, the default).
+Keyframes are FRAME=VALUE; between keys values move linearly.)";
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"quillomark: Quillomark text, rendered into images by the module itself"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "quillomark 1.0");
+    std::string module = defaultModulePath();
+    app.add_option("--module", module, "The effect module to load (default: the one beside this program)");
+
+    RenderOptions r;
+    CLI::App *render = app.add_subcommand("render", "Render text into an image or an image sequence");
+    render->fallthrough();
+    render->footer(kRenderFooter);
+    render->add_option("text", r.text, "The text; \\n starts a new line");
+    render->add_option("--text", r.textOption, "The text, as an option");
+    render->add_option("--font", r.font, "Font family (see `quillomark fonts`)");
+    render->add_flag("--bold", r.bold, "Bold");
+    render->add_flag("--italic", r.italic, "Italic");
+    render->add_flag("--underline", r.underline, "Underline");
+    render->add_flag("--outline", r.outline, "Outline (hollow letters)");
+    render->add_option("--align", r.align, "left (default), center or right");
+    render->add_option("--size", r.size, "Point size, one point per pixel (default 36)");
+    render->add_option("--position", r.position, "X,Y of the block's anchor: pixels or percentages (default 50%,50%)");
+    render->add_option("--color,--colour", r.colour, "Text colour: #RRGGBB or a name (default red)");
+    render->add_option("--size-key", r.sizeKeys, "Size keyframe FRAME=SIZE (repeat)");
+    render->add_option("--position-key", r.positionKeys, "Position keyframe FRAME=X,Y (repeat)");
+    render->add_option("--color-key,--colour-key", r.colourKeys, "Colour keyframe FRAME=COLOUR (repeat)");
+    render->add_flag("--composite", r.composite, "Draw over the plate instead of on transparent black");
+    render->add_flag("--draft", r.draft, "Draft quality: aliased, fast");
+    render->add_flag("--high-quality", r.highQuality, "High quality: anti-aliased (the default)");
+    render->add_option("--downsample", r.downsample, "Proxy render at N/D of full size, e.g. 1/2 or 1/2,1/4");
+    render->add_option("--input,-i", r.input, "Plate image to draw over");
+    render->add_option("--plate", r.plate, "Generated plate WIDTHxHEIGHT (default 1280x720)");
+    render->add_option("--plate-color,--plate-colour", r.plateColour, "Generated plate colour");
+    render->add_option("--plate-gradient", r.plateGradient, "Generated plate gradient TOP,BOTTOM colours");
+    render->add_option("--frames", r.frames, "Frames to render, FIRST-LAST or one frame (default: the keyframes')");
+    render->add_option("-o,--output", r.output, "Output image; a sequence names its frame number, out.%04d.png");
+    render->add_option("--project", r.project, "Load a project file");
+    render->add_option("--save-project", r.saveProject, "Save the project to a file");
+    render->add_flag("--progress", r.progress, "Show the progress bar even when stderr is not a terminal");
+    render->add_flag("-q,--quiet", r.quiet, "No progress bar");
+
+    std::string demoOutput = "out/demo.png";
+    bool demoQuiet = false;
+    CLI::App *demo = app.add_subcommand("demo", "Render the demo frame and print where it went");
+    demo->fallthrough();
+    demo->add_option("-o,--output", demoOutput, "Where to write it (default out/demo.png)");
+    demo->add_flag("-q,--quiet", demoQuiet, "No progress bar");
+
+    CLI::App *info = app.add_subcommand("info", "Show the module's registration and parameters");
+    info->fallthrough();
+    CLI::App *fonts = app.add_subcommand("fonts", "List the fonts the options dialog offers");
+    fonts->fallthrough();
+    CLI::App *colours = app.add_subcommand("colors", "List the colour names");
+    colours->alias("colours");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        const int status = app.exit(e);
+        return status == 0 ? kExitOk : kExitUsage;
+    }
+
+    if (*render)
+        return runRender(module, r);
+    if (*demo)
+        return runDemo(module, demoOutput, demoQuiet);
+    if (*info)
+        return runInfo(module);
+    if (*fonts)
+        return runFonts(module);
+    return runColours();
+}

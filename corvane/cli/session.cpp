@@ -1,0 +1,399 @@
+#include "session.h"
+
+#include "corvane1_ext.h"
+#include "scripted_user.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+
+namespace quillomark {
+
+namespace win32 = corvane::win32;
+
+ModuleError::ModuleError(const std::string &what, int32_t code_, std::string message)
+    : std::runtime_error(what), code(code_), moduleMessage(std::move(message))
+{
+}
+
+namespace {
+
+// Stored record layout (big-endian numbers): text at 6 (zero-terminated),
+// font name at 262 (length-prefixed).
+constexpr size_t kRecordText = 6, kRecordTextSize = 256, kRecordFont = 262;
+
+std::string recordText(const std::vector<uint8_t> &record)
+{
+    if (record.size() < kRecordText + kRecordTextSize)
+        return {};
+    const auto *begin = record.data() + kRecordText;
+    const auto *end = std::find(begin, begin + kRecordTextSize, 0);
+    return std::string(begin, end);
+}
+
+std::string recordFont(const std::vector<uint8_t> &record)
+{
+    if (record.size() < kRecordFont + 256)
+        return {};
+    const size_t n = record[kRecordFont];
+    return std::string(record.begin() + kRecordFont + 1, record.begin() + static_cast<std::ptrdiff_t>(kRecordFont + 1 + n));
+}
+
+bool sameNoCase(const std::string &a, const std::string &b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::optional<std::string> findNoCase(const std::vector<std::string> &items, const std::string &name)
+{
+    auto exact = std::find(items.begin(), items.end(), name);
+    if (exact != items.end())
+        return *exact;
+    for (const auto &item : items)
+        if (sameNoCase(item, name))
+            return item;
+    return std::nullopt;
+}
+
+std::vector<std::string> libraryFaces()
+{
+    std::vector<std::string> faces;
+    for (int32_t i = 0, n = CorvaneFontCount(); i < n; ++i) {
+        CorvaneFontDesc desc{};
+        if (CorvaneGetFontDesc(i, &desc) == 0)
+            faces.emplace_back(desc.faceName);
+    }
+    return faces;
+}
+
+// Runs the options dialog with `script` queued; the dialog's own result is
+// returned, a failed script step is thrown.
+int32_t runDialog(corvane::Instance &instance, win32::Script script)
+{
+    win32::clearDialogReports();
+    win32::queueScript(std::move(script));
+    const int32_t result = instance.options();
+    win32::clearScripts();
+    const auto &reports = win32::dialogReports();
+    if (reports.empty())
+        throw std::runtime_error("the options dialog did not open");
+    if (!reports.back().error.empty())
+        throw std::runtime_error("options dialog: " + reports.back().error);
+    return result;
+}
+
+Fixed toFixed(double pixels)
+{
+    // Inside the 16-bit pixel range the host's worlds use, and so inside 16.16.
+    pixels = std::clamp(pixels, -32767.0, 32767.0);
+    return static_cast<Fixed>(std::lround(pixels * 65536.0));
+}
+
+std::atomic<corvane::Host *> gInterruptHost{nullptr};
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void onInterrupt(int)
+{
+    gInterrupted = 1;
+    if (corvane::Host *host = gInterruptHost.load())
+        host->requestCancel(1);
+}
+
+} // namespace
+
+std::string textForTyping(const std::vector<std::string> &lines)
+{
+    std::string typed;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string line;
+        try {
+            line = corvane::utf8ToCp1252(lines[i]);
+        } catch (const corvane::HostError &e) {
+            throw UsageError(std::string("text: ") + e.what());
+        }
+        for (unsigned char c : line)
+            if (c < 0x20 || c == 0x7F)
+                throw UsageError("text: line " + std::to_string(i + 1) + " holds a control character (code " +
+                                 std::to_string(c) + "); only line breaks (\\n) can be typed");
+        if (i)
+            typed += '\n';
+        typed += line;
+    }
+    return typed;
+}
+
+Session::Session(const std::string &modulePath, Warn warn) : host_(modulePath), warn_(std::move(warn))
+{
+    win32::resetStandIn();
+    if (const int32_t r = host_.globalSetup())
+        throw ModuleError("the module's global setup failed", r, host_.message());
+    if (const int32_t r = host_.paramSetup())
+        throw ModuleError("the module's parameter setup failed", r, host_.message());
+}
+
+Session::~Session()
+{
+    if (gInterruptHost.load() == &host_)
+        gInterruptHost.store(nullptr);
+}
+
+std::vector<std::string> Session::dialogFonts()
+{
+    corvane::Instance &probe = host_.newInstance();
+    if (const int32_t r = probe.setup())
+        throw ModuleError("instance setup failed", r, host_.message());
+    std::vector<std::string> fonts;
+    win32::Script script;
+    script.inspect([&](win32::LiveDialog &d) { fonts = d.items(d.fontListId()); }).cancel();
+    runDialog(probe, std::move(script));
+    host_.removeInstance(probe);
+    for (auto &f : fonts)
+        f = corvane::cp1252ToUtf8(f);
+    return fonts;
+}
+
+std::string Session::defaultFace() const
+{
+    CorvaneFontDesc desc{};
+    if (CorvaneGetFontDesc(0, &desc) != 0)
+        return "the system font";
+    return corvane::cp1252ToUtf8(desc.faceName);
+}
+
+const corvane::Parameter *Session::parameterOfType(int32_t type) const
+{
+    for (const auto &p : host_.parameters())
+        if (p.type == type)
+            return &p;
+    return nullptr;
+}
+
+std::pair<int32_t, int32_t> Session::sizeRange() const
+{
+    const auto *p = parameterOfType(kParamSlider);
+    return p ? std::pair{p->sliderMin, p->sliderMax} : std::pair{0, 512};
+}
+
+int32_t Session::defaultSize() const
+{
+    const auto *p = parameterOfType(kParamSlider);
+    return p ? p->sliderDefault : 36;
+}
+
+Position Session::defaultPosition() const
+{
+    const auto *p = parameterOfType(kParamPoint);
+    if (!p)
+        return {{50, true}, {50, true}};
+    return {{p->defaultX / 65536.0, true}, {p->defaultY / 65536.0, true}};
+}
+
+Rgb Session::defaultColour() const
+{
+    const auto *p = parameterOfType(kParamColor);
+    if (!p)
+        return {255, 0, 0};
+    return {p->defaultColour.red, p->defaultColour.green, p->defaultColour.blue};
+}
+
+void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &spec)
+{
+    const std::string typed = textForTyping(choice.lines);
+    std::string requested;
+    if (choice.font) {
+        try {
+            requested = corvane::utf8ToCp1252(*choice.font);
+        } catch (const corvane::HostError &e) {
+            throw UsageError(std::string("font: ") + e.what());
+        }
+    }
+    CorvaneFontDesc face{};
+    const std::string fallback = CorvaneGetFontDesc(0, &face) == 0 ? std::string(face.faceName) : std::string();
+
+    corvane::Instance &instance = host_.newInstance();
+    if (const int32_t r = instance.setup())
+        throw ModuleError("instance setup failed", r, host_.message());
+
+    bool found = false;
+    std::string used;
+    win32::Script script;
+    script.then("set text, font, style and alignment", [&](win32::LiveDialog &d) {
+        const auto items = d.items(kFontList);
+        std::optional<std::string> entry;
+        if (choice.font)
+            entry = findNoCase(items, requested);
+        found = entry.has_value();
+        if (!entry && !fallback.empty())
+            entry = findNoCase(items, fallback);
+        if (entry)
+            d.pick(kFontList, *entry);
+        used = d.selectedItem(kFontList);
+        d.setChecked(kBoxBold, choice.bold);
+        d.setChecked(kBoxItalic, choice.italic);
+        d.setChecked(kBoxUnderline, choice.underline);
+        d.setChecked(kBoxOutline, choice.outline);
+        d.chooseRadio(kRadioLeft + choice.alignment);
+        d.focus(kEditText);
+        d.press(win32::Key::SelectAll);
+        d.type(typed);
+    });
+    script.ok();
+    if (const int32_t r = runDialog(instance, std::move(script)))
+        throw ModuleError("the options dialog did not store the settings", r, host_.message());
+
+    if (choice.font && !found)
+        warn_("font \"" + *choice.font + "\" is not installed; using \"" + corvane::cp1252ToUtf8(used) + "\"");
+
+    const std::vector<uint8_t> record = instance.storedRecord();
+    std::string expected;
+    for (char c : typed)
+        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string stored = recordText(record);
+    if (stored.size() < expected.size())
+        warn_("the text is " + std::to_string(expected.size()) +
+              " characters (each line break counts two); the options dialog kept the first " +
+              std::to_string(stored.size()));
+
+    LayerSpec layer = spec;
+    layer.record = record;
+    instances_.push_back(&instance);
+    layers_.push_back(std::move(layer));
+}
+
+void Session::addLayerFromRecord(const LayerSpec &spec, int32_t layerNumber)
+{
+    const std::string what = "layer " + std::to_string(layerNumber);
+    corvane::Instance &instance = host_.newInstance();
+    try {
+        instance.setStoredRecord(spec.record);
+    } catch (const corvane::HostError &e) {
+        host_.removeInstance(instance);
+        throw ProjectError(what + ": " + e.what());
+    }
+    if (const int32_t r = instance.resetup())
+        throw ModuleError(what + ": the module refused the project's settings record", r, host_.message());
+
+    LayerSpec layer = spec;
+    layer.record = instance.storedRecord();
+    if (layer.record != spec.record)
+        warn_(what + ": the module replaced the project's settings record with a blank one (the record is from "
+                     "another version); its text, font and style are gone");
+    else
+        checkFont(layer.record, layerNumber);
+    instances_.push_back(&instance);
+    layers_.push_back(std::move(layer));
+}
+
+void Session::checkFont(const std::vector<uint8_t> &record, int32_t layerNumber)
+{
+    const std::string font = recordFont(record);
+    if (font.empty())
+        return;
+    const auto faces = libraryFaces();
+    if (!findNoCase(faces, font))
+        warn_("layer " + std::to_string(layerNumber) + ": font \"" + corvane::cp1252ToUtf8(font) +
+              "\" is not installed; drawing with \"" + defaultFace() + "\"");
+}
+
+corvane::RenderSettings Session::settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const
+{
+    corvane::RenderSettings s;
+    s.size = layer.tracks.size.empty() ? defaultSize() : layer.tracks.size.at(frame);
+
+    // Positions are in full-resolution pixels; a proxy render scales them
+    // as it scales the plate. Percentages resolve before blending keys.
+    Track<Position> resolved;
+    if (layer.tracks.position.empty())
+        resolved.add(0, defaultPosition(), "position");
+    else
+        for (const auto &k : layer.tracks.position.keys())
+            resolved.add(k.frame, k.value, "position");
+    Track<Position> pixels;
+    for (const auto &k : resolved.keys())
+        pixels.add(k.frame, resolvePosition(k.value, setup.fullWidth, setup.fullHeight), "position");
+    const Position p = pixels.at(frame);
+    s.x = toFixed(p.x.value * setup.downsample.x.value());
+    s.y = toFixed(p.y.value * setup.downsample.y.value());
+
+    const Rgb c = layer.tracks.colour.empty() ? defaultColour() : layer.tracks.colour.at(frame);
+    s.colour = HostPixel{0, c.r, c.g, c.b};
+    s.composite = layer.composite;
+    s.quality = setup.draft ? 0 : 1;
+    s.downsampleXNum = setup.downsample.x.num;
+    s.downsampleXDen = setup.downsample.x.den;
+    s.downsampleYNum = setup.downsample.y.num;
+    s.downsampleYDen = setup.downsample.y.den;
+    return s;
+}
+
+RgbaImage Session::renderFrame(const RgbaImage &plate, int32_t frame, const FrameSetup &setup,
+                               const std::function<void(int32_t, int32_t)> &progress)
+{
+    corvane::World input(plate.width, plate.height);
+    for (int32_t y = 0; y < plate.height; ++y) {
+        HostPixel *row = input.row(y);
+        for (int32_t x = 0; x < plate.width; ++x) {
+            const uint8_t *p = plate.pixel(x, y);
+            row[x] = HostPixel{p[3], p[0], p[1], p[2]};
+        }
+    }
+
+    host_.setProgress(progress);
+    struct ProgressOff {
+        corvane::Host &host;
+        ~ProgressOff() { host.setProgress(nullptr); }
+    } progressOff{host_};
+    for (size_t i = 0; i < instances_.size(); ++i) {
+        if (interrupted())
+            throw Cancelled();
+        corvane::World output(plate.width, plate.height);
+        const int32_t r = instances_[i]->render(settingsFor(layers_[i], frame, setup), input, output);
+        if (interrupted())
+            throw Cancelled();
+        if (r != 0)
+            throw ModuleError("layer " + std::to_string(i + 1) + ": the render failed at frame " +
+                                  std::to_string(frame),
+                              r, host_.message());
+        input = std::move(output);
+    }
+
+    // Pixels are alpha, red, green, blue; straight alpha as the module
+    // computed it.
+    RgbaImage out(plate.width, plate.height);
+    for (int32_t y = 0; y < plate.height; ++y) {
+        const HostPixel *row = input.row(y);
+        for (int32_t x = 0; x < plate.width; ++x) {
+            uint8_t *o = out.pixel(x, y);
+            o[0] = row[x].red;
+            o[1] = row[x].green;
+            o[2] = row[x].blue;
+            o[3] = row[x].alpha;
+        }
+    }
+    return out;
+}
+
+void installInterruptHandler(corvane::Host *host)
+{
+    gInterruptHost.store(host);
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    // The second Ctrl-C gets the default action: the program ends at once.
+    sa.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool interrupted()
+{
+    return gInterrupted != 0;
+}
+
+} // namespace quillomark

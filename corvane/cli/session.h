@@ -1,0 +1,120 @@
+// One run of the module in the stand-in host: loads it, runs global and
+// parameter setup, creates the instances (layers) and renders frames.
+// Text, font, style and alignment reach each instance's settings record
+// only through the module's own options dialog, driven by a scripted user,
+// so the record holds exactly what the module stores for that input.
+#pragma once
+
+#include "animation.h"
+#include "image.h"
+#include "parse.h"
+#include "progress.h"
+#include "project.h"
+
+#include "host.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quillomark {
+
+// The module refused a command: its own message and result code.
+struct ModuleError : std::runtime_error {
+    ModuleError(const std::string &what, int32_t code, std::string moduleMessage);
+    int32_t code;
+    std::string moduleMessage;
+};
+
+// The user pressed Ctrl-C.
+struct Cancelled : std::runtime_error {
+    Cancelled() : std::runtime_error("cancelled") {}
+};
+
+// What the options dialog is asked to set.
+struct TextChoice {
+    std::vector<std::string> lines; // UTF-8; joined with typed line breaks
+    std::optional<std::string> font; // UTF-8 family name; none: the default face
+    bool bold = false, italic = false, underline = false, outline = false;
+    int32_t alignment = 0; // 0 left, 1 centre, 2 right
+};
+
+// Control ids of the options dialog's template.
+enum DialogControl : int32_t {
+    kEditText = 1000,
+    kFontList = 1001,
+    kBoxBold = 1002,
+    kBoxItalic = 1003,
+    kBoxUnderline = 1004,
+    kBoxOutline = 1005,
+    kRadioLeft = 1006,
+};
+
+// Text converted for typing: Windows-1252 with '\n' for Enter. Throws
+// UsageError for characters the code page cannot hold and for control
+// characters other than line breaks.
+std::string textForTyping(const std::vector<std::string> &lines);
+
+using Warn = std::function<void(const std::string &)>;
+
+class Session {
+public:
+    Session(const std::string &modulePath, Warn warn);
+    ~Session();
+
+    corvane::Host &host() { return host_; }
+
+    // The fonts the options dialog lists, in its order (UTF-8).
+    std::vector<std::string> dialogFonts();
+    // The face drawn for a font name the porting library does not know.
+    std::string defaultFace() const;
+
+    // A new layer whose record the options dialog fills. Warns about an
+    // unknown font (naming the one used instead) and about text the dialog
+    // cut short.
+    void addLayerFromDialog(const TextChoice &choice, const LayerSpec &spec);
+    // A layer from a stored record, presented to the module through
+    // instance re-setup; throws ModuleError with the module's message when
+    // it refuses the record.
+    void addLayerFromRecord(const LayerSpec &spec, int32_t layerNumber);
+    const std::vector<LayerSpec> &layers() const { return layers_; }
+
+    // Size bounds the module registered for its slider.
+    std::pair<int32_t, int32_t> sizeRange() const;
+    int32_t defaultSize() const;
+    Position defaultPosition() const; // the registered default, read as percent of the plate
+    Rgb defaultColour() const;
+
+    struct FrameSetup {
+        bool draft = false;
+        Downsample downsample;
+        int32_t fullWidth = 0, fullHeight = 0; // the plate before any downsampling
+    };
+    // Renders every layer over `plate` (already at the render's resolution)
+    // for `frame`. Reports the host's progress to `progress`. Throws
+    // ModuleError, or Cancelled after Ctrl-C.
+    RgbaImage renderFrame(const RgbaImage &plate, int32_t frame, const FrameSetup &setup,
+                          const std::function<void(int32_t, int32_t)> &progress);
+
+    // The host settings one layer gets at one frame (exposed for tests).
+    corvane::RenderSettings settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const;
+
+private:
+    const corvane::Parameter *parameterOfType(int32_t type) const;
+    void checkFont(const std::vector<uint8_t> &record, int32_t layerNumber);
+
+    corvane::Host host_;
+    Warn warn_;
+    std::vector<corvane::Instance *> instances_;
+    std::vector<LayerSpec> layers_;
+};
+
+// Ctrl-C: the first asks the host to cancel (checkAbort answers it, the
+// pixel iteration stops); a second one ends the program at once.
+void installInterruptHandler(corvane::Host *host);
+bool interrupted();
+
+} // namespace quillomark
