@@ -1,0 +1,429 @@
+// The host application: module, records, lifecycle and accounting.
+#include "host_impl.h"
+#include "corvane1_ext.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+
+namespace corvane {
+
+void installPixelServices(HostUtilTable &utils);
+void installResourceServices(HostInData &in, HostUtilTable &utils);
+void installStringServices(HostInData &in, HostUtilTable &utils);
+void installParamServices(HostInData &in);
+
+namespace {
+
+constexpr size_t kPatternOffset = 118;
+
+// Every host alive, oldest first, and the hosts inside `main` (one thread of
+// control, as the host contract has it; nested only if a module re-enters).
+std::vector<Host::Impl *> gHosts;
+std::vector<Host::Impl *> gRunning;
+
+} // namespace
+
+Host::Impl *implFrom(EffectRef ref)
+{
+    auto *p = reinterpret_cast<Host::Impl *>(ref);
+    for (Host::Impl *h : gHosts)
+        if (h == p)
+            return p;
+    return nullptr;
+}
+
+Host::Impl *activeImpl()
+{
+    if (!gRunning.empty())
+        return gRunning.back();
+    return gHosts.empty() ? nullptr : gHosts.back();
+}
+
+Host::Impl *implOwningHandle(Handle h)
+{
+    if (!h)
+        return nullptr;
+    for (Host::Impl *impl : gHosts)
+        if (impl->handles.count(h))
+            return impl;
+    return nullptr;
+}
+
+TableEntry *findTable(StringTableRef ref, Host::Impl **owner)
+{
+    for (Host::Impl *impl : gHosts)
+        for (TableEntry &t : impl->tables)
+            if (t.info.ref == ref) {
+                *owner = impl;
+                return &t;
+            }
+    *owner = nullptr;
+    return nullptr;
+}
+
+void installServices(Host::Impl &impl)
+{
+    std::memset(&impl.in, 0, sizeof impl.in);
+    std::memset(&impl.out, 0, sizeof impl.out);
+    std::memset(&impl.utils, 0, sizeof impl.utils);
+    installParamServices(impl.in);
+    installStringServices(impl.in, impl.utils);
+    installResourceServices(impl.in, impl.utils);
+    installPixelServices(impl.utils);
+    impl.in.utils = &impl.utils;
+    impl.in.effectRef = reinterpret_cast<EffectRef>(&impl);
+    impl.in.quality = 1;
+    impl.in.downsampleXNum = impl.in.downsampleYNum = 1;
+    impl.in.downsampleXDen = impl.in.downsampleYDen = 1;
+    // Only the erase pattern is white (all zero); everything around it is
+    // set, so a drawing that takes the wrong bytes shows at once.
+    impl.drawGlobals.fill(0xFF);
+    std::fill_n(impl.drawGlobals.begin() + kPatternOffset, 8, 0);
+    impl.in.drawGlobals = impl.drawGlobals.data();
+}
+
+void Host::Impl::prepareOut()
+{
+    out.outFlags = 0;
+    std::memset(out.returnMessage, 0, sizeof out.returnMessage);
+}
+
+std::ostream &operator<<(std::ostream &os, const LiveCounts &c)
+{
+    return os << "{hostHandles " << c.hostHandles << ", worlds " << c.worlds << ", ports " << c.ports
+              << ", stringTables " << c.stringTables << ", portingHandles " << c.portingHandles
+              << ", portingLocks " << c.portingLocks << ", offscreens " << c.offscreens << ", portingPorts "
+              << c.portingPorts << "}";
+}
+
+// ---------------------------------------------------------------------------
+// Host
+
+Host::Host(const std::string &modulePath) : impl_(std::make_unique<Impl>())
+{
+    impl_->owner = this;
+    impl_->module = loadModule(modulePath);
+    impl_->main = impl_->module->entry();
+    installServices(*impl_);
+    gHosts.push_back(impl_.get());
+}
+
+Host::~Host()
+{
+    try {
+        for (auto it = impl_->instances.rbegin(); it != impl_->instances.rend(); ++it)
+            if ((*it)->hasRecord())
+                (*it)->teardown();
+        impl_->instances.clear();
+        if (impl_->globalData)
+            globalTeardown();
+    } catch (...) {
+        // A destructor has no one to report to; what is left is released below.
+    }
+    impl_->releaseEverything();
+    gHosts.erase(std::remove(gHosts.begin(), gHosts.end(), impl_.get()), gHosts.end());
+    impl_->module.reset();
+}
+
+int32_t Host::callMain(int32_t cmd, ParamDef **params, EffectWorld *output)
+{
+    gRunning.push_back(impl_.get());
+    ++impl_->mainDepth;
+    const int32_t result = impl_->main(cmd, &impl_->in, &impl_->out, params, output);
+    --impl_->mainDepth;
+    gRunning.pop_back();
+    impl_->releaseTransientPorts();
+    if (impl_->pending) {
+        std::exception_ptr e = impl_->pending;
+        impl_->pending = nullptr;
+        std::rethrow_exception(e);
+    }
+    return result;
+}
+
+int32_t Host::command(int32_t cmd, Handle sequence, ParamDef **params, EffectWorld *output)
+{
+    impl_->in.sequenceData = sequence;
+    impl_->out.sequenceData = sequence;
+    impl_->in.globalData = impl_->globalData;
+    impl_->out.globalData = impl_->globalData;
+    const int32_t result = callMain(cmd, params, output);
+    impl_->globalData = impl_->out.globalData;
+    return result;
+}
+
+EffectMainFn Host::entry() const { return impl_->main; }
+HostInData &Host::in() { return impl_->in; }
+HostOutData &Host::out() { return impl_->out; }
+
+std::string Host::message() const
+{
+    const char *m = impl_->out.returnMessage;
+    return std::string(m, strnlen(m, sizeof impl_->out.returnMessage));
+}
+
+int32_t Host::globalSetup()
+{
+    impl_->prepareOut();
+    return command(CmdGlobalSetup, nullptr);
+}
+
+int32_t Host::globalTeardown()
+{
+    impl_->prepareOut();
+    return command(CmdGlobalTeardown, nullptr);
+}
+
+bool Host::globalRegistered() const { return impl_->globalData != nullptr; }
+
+int32_t Host::paramSetup()
+{
+    impl_->params.clear();
+    impl_->prepareOut();
+    return command(CmdParamSetup, nullptr);
+}
+
+std::string Host::about()
+{
+    impl_->prepareOut();
+    command(CmdAbout, nullptr);
+    return message();
+}
+
+const std::vector<Parameter> &Host::parameters() const { return impl_->params; }
+
+const Parameter *Host::parameter(std::string_view name) const
+{
+    for (const Parameter &p : impl_->params)
+        if (p.name == name)
+            return &p;
+    return nullptr;
+}
+
+std::vector<StringTableInfo> Host::stringTables() const
+{
+    std::vector<StringTableInfo> open;
+    for (const TableEntry &t : impl_->tables)
+        if (t.open)
+            open.push_back(t.info);
+    return open;
+}
+
+const StringTableInfo *Host::lastStringTable() const
+{
+    return impl_->tables.empty() ? nullptr : &impl_->tables.back().info;
+}
+
+Instance &Host::newInstance()
+{
+    impl_->instances.push_back(std::unique_ptr<Instance>(new Instance(*this)));
+    return *impl_->instances.back();
+}
+
+void Host::removeInstance(Instance &instance)
+{
+    auto &list = impl_->instances;
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto &p) { return p.get() == &instance; });
+    if (it == list.end())
+        throw HostError("removeInstance: not an instance of this host");
+    if (instance.hasRecord())
+        instance.teardown();
+    list.erase(it);
+}
+
+void Host::cancelAtCheck(int32_t n, int32_t value)
+{
+    if (n < 1)
+        throw HostError("cancelAtCheck: the call number counts from 1");
+    impl_->cancelAt = impl_->callCounts[static_cast<size_t>(Service::CheckAbort)] + n;
+    impl_->cancelAtValue = value ? value : 1;
+}
+
+void Host::requestCancel(int32_t value) { impl_->cancelValue.store(value ? value : 1, std::memory_order_relaxed); }
+
+void Host::clearCancel()
+{
+    impl_->cancelValue.store(0, std::memory_order_relaxed);
+    impl_->cancelAt = 0;
+}
+
+void Host::setProgress(ProgressFn fn) { impl_->progress = std::move(fn); }
+
+void Host::failAt(Service service, int32_t n, int32_t error, bool partial)
+{
+    if (n < 1)
+        throw HostError("failAt: the call number counts from 1");
+    if (static_cast<int>(service) >= static_cast<int>(Service::CheckAbort))
+        throw HostError("failAt: this service is only counted; it has no failure to inject");
+    if (error == 0 && service != Service::NewHandle)
+        throw HostError("failAt: an injected failure needs a non-zero error");
+    if (partial && service != Service::OpenStringTable)
+        throw HostError("failAt: only OpenStringTable can fail after acquiring");
+    const auto i = static_cast<size_t>(service);
+    impl_->faults[i] = {impl_->callCounts[i] + n, error, partial};
+}
+
+void Host::failPortingAllocationAt(int32_t n)
+{
+    if (n < 1)
+        throw HostError("failPortingAllocationAt: the call number counts from 1");
+    CorvaneFailAllocationAt(n);
+}
+
+void Host::setPortingHeapScramble(bool on) { CorvaneSetHeapScramble(on ? 1 : 0); }
+
+void Host::clearFaults()
+{
+    impl_->faults = {};
+    CorvaneClearFaults();
+    clearCancel();
+}
+
+int32_t Host::calls(Service service) const { return impl_->callCounts[static_cast<size_t>(service)]; }
+
+void Host::resetCalls()
+{
+    // Pending faults keep their place relative to now.
+    for (size_t i = 0; i < impl_->faults.size(); ++i)
+        if (impl_->faults[i].at)
+            impl_->faults[i].at -= impl_->callCounts[i];
+    if (impl_->cancelAt)
+        impl_->cancelAt -= impl_->callCounts[static_cast<size_t>(Service::CheckAbort)];
+    impl_->callCounts = {};
+}
+
+LiveCounts Host::live() const
+{
+    LiveCounts c;
+    c.hostHandles = static_cast<int32_t>(impl_->handles.size());
+    c.worlds = static_cast<int32_t>(impl_->worlds.size());
+    c.ports = impl_->livePorts;
+    c.stringTables = static_cast<int32_t>(
+        std::count_if(impl_->tables.begin(), impl_->tables.end(), [](const TableEntry &t) { return t.open; }));
+    CorvaneCounts porting{};
+    CorvaneGetCounts(&porting);
+    c.portingHandles = porting.handles;
+    c.portingLocks = porting.lockedHandles;
+    c.offscreens = porting.offscreens;
+    c.portingPorts = porting.ports;
+    return c;
+}
+
+const std::vector<std::string> &Host::misuses() const { return impl_->misuseLog; }
+
+// ---------------------------------------------------------------------------
+// Instance
+
+int32_t Instance::command(int32_t cmd, ParamDef **params, EffectWorld *output)
+{
+    const int32_t result = host_.command(cmd, handle_, params, output);
+    handle_ = host_.out().sequenceData;
+    return result;
+}
+
+int32_t Instance::setup()
+{
+    host_.impl_->prepareOut();
+    return command(CmdInstanceSetup);
+}
+
+int32_t Instance::resetup()
+{
+    host_.impl_->prepareOut();
+    return command(CmdInstanceResetup);
+}
+
+int32_t Instance::teardown()
+{
+    host_.impl_->prepareOut();
+    return command(CmdInstanceTeardown);
+}
+
+int32_t Instance::options()
+{
+    host_.impl_->prepareOut();
+    return command(CmdOptionsDialog);
+}
+
+int32_t Instance::render(const RenderSettings &settings, World &input, World &output)
+{
+    const auto &registered = host_.parameters();
+    const auto find = [&](int32_t type, const char *what) -> void {
+        for (const Parameter &p : registered)
+            if (p.type == type)
+                return;
+        throw HostError(std::string("render: the module registered no ") + what +
+                        " parameter (run paramSetup first)");
+    };
+    find(kParamSlider, "slider");
+    find(kParamPoint, "point");
+    find(kParamColor, "colour");
+    find(kParamCheckbox, "check box");
+
+    // Slot 0 is the input layer; the others are the registered definitions
+    // with this frame's values, in the order they were registered.
+    std::vector<ParamDef> defs(registered.size() + 1);
+    std::vector<ParamDef *> slots(defs.size());
+    std::memset(defs.data(), 0, defs.size() * sizeof(ParamDef));
+    defs[0].u.layer = input.record();
+    for (size_t i = 0; i < registered.size(); ++i) {
+        ParamDef &d = defs[i + 1];
+        d = registered[i].registered;
+        switch (d.paramType) {
+        case kParamSlider:
+            d.u.slider.value = settings.size;
+            break;
+        case kParamPoint:
+            d.u.point.x = settings.x;
+            d.u.point.y = settings.y;
+            break;
+        case kParamColor:
+            d.u.color.value = settings.colour;
+            break;
+        case kParamCheckbox:
+            d.u.checkbox.value = settings.composite ? 1 : 0;
+            break;
+        }
+    }
+    for (size_t i = 0; i < defs.size(); ++i)
+        slots[i] = &defs[i];
+
+    HostInData &in = host_.in();
+    in.quality = settings.quality;
+    in.downsampleXNum = settings.downsampleXNum;
+    in.downsampleXDen = settings.downsampleXDen;
+    in.downsampleYNum = settings.downsampleYNum;
+    in.downsampleYDen = settings.downsampleYDen;
+    host_.impl_->prepareOut();
+    return command(CmdRender, slots.data(), &output.record());
+}
+
+bool Instance::hasRecord() const { return handle_ != nullptr; }
+
+std::vector<uint8_t> Instance::storedRecord() const
+{
+    if (!handle_ || !*handle_)
+        return {};
+    const int32_t size = GetHandleSize(handle_);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(*handle_);
+    return std::vector<uint8_t>(bytes, bytes + std::max<int32_t>(size, 0));
+}
+
+void Instance::setStoredRecord(std::span<const uint8_t> bytes)
+{
+    if (bytes.size() != static_cast<size_t>(kStoredRecordSize))
+        throw HostError("a stored settings record is " + std::to_string(kStoredRecordSize) + " bytes, not " +
+                        std::to_string(bytes.size()));
+    if (!handle_) {
+        handle_ = NewHandleClear(kStoredRecordSize);
+        if (!handle_)
+            throw HostError("no memory for a settings record");
+    } else if (GetHandleSize(handle_) != kStoredRecordSize) {
+        throw HostError("the instance's record is not a settings record (" + std::to_string(GetHandleSize(handle_)) +
+                        " bytes)");
+    }
+    std::memcpy(*handle_, bytes.data(), bytes.size());
+}
+
+} // namespace corvane
