@@ -49,7 +49,7 @@ enum class PortKind { Screen, Offscreen, HostPixels };
 // map handle at byte 2 of the port's address.
 struct Port {
     GrafPortHead head;
-    PixMap pixMap;
+    alignas(void *) PixMap pixMap; // aligned, so its base address can be moved through a pointer
     PixMap *pixMapMaster; // master pointer of head.portPixMap
     uint32_t magic;
     PortKind kind;

@@ -85,9 +85,6 @@ const std::array<Fixed, 256> &rawAdvances(const TextSetup &s) {
 struct Mask {
     int32_t left = 0, top = 0, width = 0, height = 0;
     std::vector<uint8_t> px;
-    uint8_t at(int32_t x, int32_t y) const {
-        return x >= 0 && x < width && y >= 0 && y < height ? px[static_cast<size_t>(y) * width + x] : 0;
-    }
 };
 
 bool maskFromSlot(FT_GlyphSlot slot, int32_t originX, int32_t baseline, Mask &m) {
@@ -113,14 +110,28 @@ bool maskFromSlot(FT_GlyphSlot slot, int32_t originX, int32_t baseline, Mask &m)
     return true;
 }
 
+// Sliding-window "any ink within [i - before, i + after]" over one line of
+// `n` values `stride` apart, so the cost stays linear at large sizes.
+void spread(const uint8_t *in, uint8_t *out, int32_t n, int32_t outN, size_t stride, int32_t before, int32_t after) {
+    int32_t count = 0; // ink among in[i - before .. i + after]
+    auto inkAt = [&](int32_t i) { return i >= 0 && i < n && in[static_cast<size_t>(i) * stride]; };
+    for (int32_t i = -before; i < after; ++i)
+        count += inkAt(i);
+    for (int32_t i = 0; i < outN; ++i) {
+        count += inkAt(i + after);
+        out[static_cast<size_t>(i) * stride] = count > 0;
+        count -= inkAt(i - before);
+    }
+}
+
+// Classic bold: every ink pixel smeared `extra` pixels to the right.
 void smear(Mask &m, int32_t extra) {
     Mask out = m;
     out.width = m.width + extra;
     out.px.assign(static_cast<size_t>(out.width) * out.height, 0);
     for (int32_t y = 0; y < m.height; ++y)
-        for (int32_t x = 0; x < out.width; ++x)
-            for (int32_t k = 0; k <= extra && !out.px[static_cast<size_t>(y) * out.width + x]; ++k)
-                out.px[static_cast<size_t>(y) * out.width + x] = m.at(x - k, y);
+        spread(&m.px[static_cast<size_t>(y) * m.width], &out.px[static_cast<size_t>(y) * out.width], m.width,
+               out.width, 1, extra, 0);
     m = std::move(out);
 }
 
@@ -146,29 +157,24 @@ void shear(Mask &m, int32_t baseline) {
 
 // Hollow: the ring of pixels within t of the ink, the ink itself left empty.
 void hollow(Mask &m, int32_t t) {
-    Mask wide = m;
+    Mask wide;
     wide.left = m.left - t;
     wide.top = m.top - t;
     wide.width = m.width + 2 * t;
     wide.height = m.height + 2 * t;
+    // Rows of the ink, widened by t each side...
     std::vector<uint8_t> rows(static_cast<size_t>(wide.width) * wide.height, 0);
-    for (int32_t y = 0; y < wide.height; ++y)
-        for (int32_t x = 0; x < wide.width; ++x) {
-            bool any = false;
-            for (int32_t k = -t; k <= t && !any; ++k)
-                any = m.at(x - t + k, y - t);
-            rows[static_cast<size_t>(y) * wide.width + x] = any;
-        }
+    for (int32_t y = 0; y < m.height; ++y)
+        spread(&m.px[static_cast<size_t>(y) * m.width], &rows[static_cast<size_t>(y + t) * wide.width], m.width,
+               wide.width, 1, 2 * t, 0);
+    // ...then columns, widened by t above and below.
     wide.px.assign(rows.size(), 0);
-    for (int32_t y = 0; y < wide.height; ++y)
-        for (int32_t x = 0; x < wide.width; ++x) {
-            bool any = false;
-            for (int32_t k = -t; k <= t && !any; ++k) {
-                int32_t yy = y + k;
-                any = yy >= 0 && yy < wide.height && rows[static_cast<size_t>(yy) * wide.width + x];
-            }
-            wide.px[static_cast<size_t>(y) * wide.width + x] = any && !m.at(x - t, y - t);
-        }
+    for (int32_t x = 0; x < wide.width; ++x)
+        spread(&rows[x], &wide.px[x], wide.height, wide.height, wide.width, t, t);
+    for (int32_t y = 0; y < m.height; ++y)
+        for (int32_t x = 0; x < m.width; ++x)
+            if (m.px[static_cast<size_t>(y) * m.width + x])
+                wide.px[static_cast<size_t>(y + t) * wide.width + x + t] = 0;
     m = std::move(wide);
 }
 

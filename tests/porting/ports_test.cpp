@@ -17,7 +17,8 @@ TEST_F(Ports, OffscreenRecordLayout) {
     const auto *bytes = reinterpret_cast<const unsigned char *>(off.world());
     PixMapHandle atByte2;
     std::memcpy(&atByte2, bytes + 2, sizeof atByte2);
-    EXPECT_EQ(atByte2, off.world()->portPixMap);
+    PixMapHandle field = off.world()->portPixMap; // by value: the field is unaligned on 64-bit
+    EXPECT_EQ(atByte2, field);
     const PixMap &pm = off.pixMap();
     EXPECT_NE(pm.rowBytes & 0x8000, 0) << "flag bit set: callers must mask";
     EXPECT_EQ(off.rowBytes(), 8) << "37 pixels in whole 32-bit words";
