@@ -95,7 +95,8 @@ TEST(ResFile, FindsByOrdinalAndByNameIgnoringCase)
 TEST(ResFile, FindReturnsTheFirstOfSeveralLanguages)
 {
     const Bytes image = buildRes({{uint16_t{5}, uint16_t{1}, 1031, {1}}, {uint16_t{5}, uint16_t{1}, 1033, {2}}});
-    const auto *r = ResourceFile::parse(image).find(uint16_t{5}, uint16_t{1});
+    const ResourceFile file = ResourceFile::parse(image);
+    const auto *r = file.find(uint16_t{5}, uint16_t{1});
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->language, 1031);
 }
