@@ -15,7 +15,6 @@ RT_VERSION = 16
 # ---------------------------------------------------------------------------
 # Dialog 101
 
-WS_CHILD_VISIBLE = 0x50000000
 BUTTON, EDIT, STATIC, COMBOBOX = 0x80, 0x81, 0x82, 0x85
 
 DIALOG_HEADER = {
