@@ -289,40 +289,46 @@ using namespace corvane1;
 extern "C" {
 
 void GetFNum(const unsigned char *pascalName, int16_t *fontNum) {
-    enterCall();
-    if (!fontNum) {
-        setError(paramErr);
-        return;
-    }
-    *fontNum = 0;
-    if (pascalName && pascalName[0]) {
-        std::string wanted = fold(std::string(reinterpret_cast<const char *>(pascalName + 1), pascalName[0]));
-        auto &fams = table().families;
-        for (size_t i = 0; i < fams.size(); ++i)
-            if (fams[i].folded == wanted) {
-                *fontNum = static_cast<int16_t>(i);
-                break;
-            }
-    }
-    setError(noErr);
+    guarded([&] {
+        enterCall();
+        if (!fontNum) {
+            setError(paramErr);
+            return;
+        }
+        *fontNum = 0;
+        if (pascalName && pascalName[0]) {
+            std::string wanted = fold(std::string(reinterpret_cast<const char *>(pascalName + 1), pascalName[0]));
+            auto &fams = table().families;
+            for (size_t i = 0; i < fams.size(); ++i)
+                if (fams[i].folded == wanted) {
+                    *fontNum = static_cast<int16_t>(i);
+                    break;
+                }
+        }
+        setError(noErr);
+    });
 }
 
-int32_t CorvaneFontCount(void) { return fontCount(); }
+int32_t CorvaneFontCount(void) {
+    return guarded<int32_t>(0, [] { return fontCount(); });
+}
 
 int32_t CorvaneGetFontDesc(int32_t index, CorvaneFontDesc *out) {
-    auto &fams = table().families;
-    if (!out || index < 0 || index >= static_cast<int32_t>(fams.size()) || index > 32767)
-        return paramErr;
-    Family &fam = fams[index];
-    *out = CorvaneFontDesc{};
-    std::memcpy(out->faceName, fam.name.data(), std::min(fam.name.size(), sizeof out->faceName - 1));
-    int32_t regular = chooseFace(fam, false, false);
-    std::string full = regular >= 0 && !fam.faces[regular].fullName.empty() ? fam.faces[regular].fullName : fam.name;
-    std::memcpy(out->fullName, full.data(), std::min(full.size(), sizeof out->fullName - 1));
-    out->scalable = regular >= 0 && fam.faces[regular].scalable ? 1 : 0;
-    out->charSet = fam.ansi ? 0 : 2;
-    out->fontNumber = static_cast<int16_t>(index);
-    return noErr;
+    return guarded<int32_t>(memFullErr, [&]() -> int32_t {
+        auto &fams = table().families;
+        if (!out || index < 0 || index >= static_cast<int32_t>(fams.size()) || index > 32767)
+            return paramErr;
+        Family &fam = fams[index];
+        *out = CorvaneFontDesc{};
+        std::memcpy(out->faceName, fam.name.data(), std::min(fam.name.size(), sizeof out->faceName - 1));
+        int32_t regular = chooseFace(fam, false, false);
+        std::string full = regular >= 0 && !fam.faces[regular].fullName.empty() ? fam.faces[regular].fullName : fam.name;
+        std::memcpy(out->fullName, full.data(), std::min(full.size(), sizeof out->fullName - 1));
+        out->scalable = regular >= 0 && fam.faces[regular].scalable ? 1 : 0;
+        out->charSet = fam.ansi ? 0 : 2;
+        out->fontNumber = static_cast<int16_t>(index);
+        return noErr;
+    });
 }
 
 } // extern "C"

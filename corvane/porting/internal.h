@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 namespace corvane1 {
 
@@ -13,6 +14,25 @@ namespace corvane1 {
 // stress mode is on. Errors are then set by the call itself.
 void enterCall();
 void setError(int16_t err);
+
+// Runs the body of a C entry point: no exception may cross into C callers,
+// and running out of memory inside is reported like any allocation failure.
+template <class Result, class Body> Result guarded(Result onFailure, Body &&body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        setError(memFullErr);
+    } catch (...) {
+        setError(paramErr);
+    }
+    return onFailure;
+}
+template <class Body> void guarded(Body &&body) noexcept {
+    guarded(0, [&] {
+        body();
+        return 0;
+    });
+}
 
 // Allocation fault hook: true when this allocation must fail.
 bool allocationShouldFail();
@@ -24,7 +44,7 @@ struct MovablePixels {
     size_t size;
     bool *locked;
 };
-void registerMovable(MovablePixels *m);
+bool registerMovable(MovablePixels *m); // false when out of memory
 void unregisterMovable(MovablePixels *m);
 
 // Live offscreens and host-pixel ports, for CorvaneGetCounts.

@@ -101,9 +101,18 @@ Handle newHandle(int32_t size, bool clear) {
         setError(memFullErr);
         return nullptr;
     }
-    char **master = takeMaster();
+    char **master = nullptr;
+    try {
+        master = takeMaster();
+        heap().blocks.emplace(master, Block{static_cast<size_t>(size), 0});
+    } catch (const std::bad_alloc &) {
+        if (master)
+            heap().freeMasters.push_front(master); // back where it came from: no allocation
+        std::free(data);
+        setError(memFullErr);
+        return nullptr;
+    }
     *master = data;
-    heap().blocks.emplace(master, Block{static_cast<size_t>(size), 0});
     setError(noErr);
     return master;
 }
@@ -131,7 +140,14 @@ bool allocationShouldFail() {
     return --h.failCountdown == 0;
 }
 
-void registerMovable(MovablePixels *m) { heap().movables.insert(m); }
+bool registerMovable(MovablePixels *m) {
+    try {
+        heap().movables.insert(m);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
 void unregisterMovable(MovablePixels *m) { heap().movables.erase(m); }
 
 } // namespace corvane1
@@ -155,7 +171,8 @@ void DisposeHandle(Handle h) {
     releaseBlock(*h, b->size);
     *h = nullptr;
     heap().blocks.erase(h);
-    heap().freeMasters.push_back(h);
+    // Without room to recycle it the master pointer is simply not reused.
+    guarded([&] { heap().freeMasters.push_back(h); });
     setError(noErr);
 }
 

@@ -78,6 +78,15 @@ PortTable &table() {
     return t;
 }
 
+bool insertLive(Port *p) {
+    try {
+        table().live.insert(p);
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
 Port *livePort(const void *p) {
     PortTable &t = table();
     Port *port = static_cast<Port *>(const_cast<void *>(p));
@@ -256,9 +265,18 @@ int16_t NewGWorld(GWorldPtr *offscreen, int16_t depth, const QdRect *bounds, voi
     }
     p->pixelsLocked = false;
     PortTable &t = table();
-    t.live.insert(p);
+    if (!insertLive(p)) {
+        delete p;
+        std::free(pixels);
+        return fail(memFullErr);
+    }
+    if (!registerMovable(&p->movable)) {
+        t.live.erase(p);
+        delete p;
+        std::free(pixels);
+        return fail(memFullErr);
+    }
     ++t.offscreens;
-    registerMovable(&p->movable);
     *offscreen = &p->head;
     setError(noErr);
     return noErr;
@@ -314,9 +332,12 @@ GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t widt
         setError(memFullErr);
         return nullptr;
     }
-    PortTable &t = table();
-    t.live.insert(p);
-    ++t.hostPorts;
+    if (!insertLive(p)) {
+        delete p;
+        setError(memFullErr);
+        return nullptr;
+    }
+    ++table().hostPorts;
     setError(noErr);
     return &p->head;
 }

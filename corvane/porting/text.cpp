@@ -9,6 +9,7 @@
 
 #include FT_ADVANCES_H
 #include FT_OUTLINE_H
+#include FT_BITMAP_H
 
 #include <algorithm>
 #include <array>
@@ -24,6 +25,10 @@ bool gFractEnable = false;
 
 // Horizontal shear of synthesised italic, in pixels per pixel of height.
 constexpr double kItalicSlope = 0.21;
+
+// Glyphs up to this many pixels are rendered whole; larger ones only in the
+// window the port can show.
+constexpr int64_t kMaxDirectPixels = int64_t(4096) * 4096;
 
 Fixed clampFixed(int64_t v) {
     return static_cast<Fixed>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
@@ -87,10 +92,10 @@ struct Mask {
     std::vector<uint8_t> px;
 };
 
-bool maskFromSlot(FT_GlyphSlot slot, int32_t originX, int32_t baseline, Mask &m) {
-    const FT_Bitmap &bm = slot->bitmap;
-    m.left = originX + slot->bitmap_left;
-    m.top = baseline - slot->bitmap_top;
+// Copies a rendered bitmap whose top-left pixel sits at (left, top).
+bool maskFromBitmap(const FT_Bitmap &bm, int32_t left, int32_t top, Mask &m) {
+    m.left = left;
+    m.top = top;
     m.width = static_cast<int32_t>(bm.width);
     m.height = static_cast<int32_t>(bm.rows);
     m.px.assign(static_cast<size_t>(m.width) * m.height, 0);
@@ -196,32 +201,61 @@ void paintMask(Port *p, const Mask &m) {
                 paint(p, m.left + x, m.top + y);
 }
 
+// Rasterises only the part of a large outline near the port: the same
+// mono raster, shifted by whole pixels, into a window of the glyph. Pixel
+// centres lying exactly on an edge may fall the other way than in a whole
+// render, as the raster's rounding sees other coordinates.
+bool renderWindow(FT_GlyphSlot slot, int64_t wl, int64_t wb, int64_t wr, int64_t wt, int32_t x, int32_t baseline,
+                  Mask &m) {
+    FT_Bitmap bm;
+    FT_Bitmap_Init(&bm);
+    bm.width = static_cast<unsigned>(wr - wl);
+    bm.rows = static_cast<unsigned>(wt - wb);
+    bm.pitch = static_cast<int>((bm.width + 7) / 8);
+    bm.pixel_mode = FT_PIXEL_MODE_MONO;
+    bm.num_grays = 2;
+    std::vector<uint8_t> buffer(static_cast<size_t>(bm.pitch) * bm.rows, 0);
+    bm.buffer = buffer.data();
+    FT_Outline_Translate(&slot->outline, static_cast<FT_Pos>(-wl * 64), static_cast<FT_Pos>(-wb * 64));
+    if (FT_Outline_Get_Bitmap(slot->library, &slot->outline, &bm) != 0)
+        return false;
+    return maskFromBitmap(bm, x + static_cast<int32_t>(wl), baseline - static_cast<int32_t>(wt), m);
+}
+
 // Draws one glyph with its origin at (x, baseline). Glyphs wholly outside
-// the port are not rasterised at all, so huge sizes cost nothing there.
+// the port are not rasterised at all, and huge ones only near the port.
 void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t baseline) {
     FT_Face face = s.face.face;
     if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_MONO) != 0)
         return;
     FT_GlyphSlot slot = face->glyph;
     const QdRect &b = p->pixMap.bounds;
+    Mask m;
+    bool windowed = false;
     if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+        // Glyph pixels, y up from the baseline, x right from the origin.
         FT_BBox box;
         FT_Outline_Get_CBox(&slot->outline, &box);
-        int64_t margin = 2 + s.boldExtra + s.outlineExtra;
-        int64_t left = x + (box.xMin >> 6) - margin, right = x + ((box.xMax + 63) >> 6) + margin;
-        int64_t top = baseline - ((box.yMax + 63) >> 6) - margin, bottom = baseline - (box.yMin >> 6) + margin;
-        if (s.face.synthItalic) {
-            int64_t lean = static_cast<int64_t>((bottom - top) * kItalicSlope) + 2;
-            left -= lean;
-            right += lean;
-        }
-        if (right <= b.left || left >= b.right || bottom <= b.top || top >= b.bottom)
+        int64_t gl = box.xMin >> 6, gr = (box.xMax + 63) >> 6, gb = box.yMin >> 6, gt = (box.yMax + 63) >> 6;
+        // Synthesised styles move ink: take that much more around the port.
+        int64_t mx = 2 + s.boldExtra + s.outlineExtra, my = 2 + s.outlineExtra;
+        if (s.face.synthItalic)
+            mx += static_cast<int64_t>((gt - gb + 2 * my) * kItalicSlope) + 2;
+        int64_t wl = std::max<int64_t>(gl - 1, int64_t(b.left) - x - mx);
+        int64_t wr = std::min<int64_t>(gr + 1, int64_t(b.right) - x + mx);
+        int64_t wt = std::min<int64_t>(gt + 1, int64_t(baseline) - b.top + my);
+        int64_t wb = std::max<int64_t>(gb - 1, int64_t(baseline) - b.bottom - my);
+        if (wl >= wr || wb >= wt)
             return;
+        if ((gr - gl) * (gt - gb) > kMaxDirectPixels) {
+            if (!renderWindow(slot, wl, wb, wr, wt, x, baseline, m))
+                return;
+            windowed = true;
+        } else if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
+            return;
+        }
     }
-    if (slot->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0)
-        return;
-    Mask m;
-    if (!maskFromSlot(slot, x, baseline, m))
+    if (!windowed && !maskFromBitmap(slot->bitmap, x + slot->bitmap_left, baseline - slot->bitmap_top, m))
         return;
     if (s.face.synthBold)
         smear(m, s.boldExtra);
@@ -331,87 +365,95 @@ void SetFractEnable(uint8_t on) {
 }
 
 void FontMetrics(FMetricRec *out) {
-    enterCall();
-    if (!out) {
-        setError(paramErr);
-        return;
-    }
-    TextSetup s;
-    if (!setupText(currentPort()->text, s)) {
-        *out = FMetricRec{};
-        setError(corvaneNoFontErr);
-        return;
-    }
-    *out = metricsOf(s);
-    setError(noErr);
+    guarded([&] {
+        enterCall();
+        if (!out) {
+            setError(paramErr);
+            return;
+        }
+        TextSetup s;
+        if (!setupText(currentPort()->text, s)) {
+            *out = FMetricRec{};
+            setError(corvaneNoFontErr);
+            return;
+        }
+        *out = metricsOf(s);
+        setError(noErr);
+    });
 }
 
 void GetFontInfo(FontInfo *out) {
-    enterCall();
-    if (!out) {
-        setError(paramErr);
-        return;
-    }
-    TextSetup s;
-    if (!setupText(currentPort()->text, s)) {
-        *out = FontInfo{};
-        setError(corvaneNoFontErr);
-        return;
-    }
-    FMetricRec m = metricsOf(s);
-    out->ascent = clamp16(roundFixed(m.ascent));
-    out->descent = clamp16(roundFixed(m.descent));
-    out->widMax = clamp16(roundFixed(m.widMax));
-    out->leading = clamp16(roundFixed(m.leading));
-    setError(noErr);
+    guarded([&] {
+        enterCall();
+        if (!out) {
+            setError(paramErr);
+            return;
+        }
+        TextSetup s;
+        if (!setupText(currentPort()->text, s)) {
+            *out = FontInfo{};
+            setError(corvaneNoFontErr);
+            return;
+        }
+        FMetricRec m = metricsOf(s);
+        out->ascent = clamp16(roundFixed(m.ascent));
+        out->descent = clamp16(roundFixed(m.descent));
+        out->widMax = clamp16(roundFixed(m.widMax));
+        out->leading = clamp16(roundFixed(m.leading));
+        setError(noErr);
+    });
 }
 
 int16_t TextWidth(const void *text, int16_t firstByte, int16_t byteCount) {
-    enterCall();
-    const uint8_t *bytes = nullptr;
-    if (!textArgs(text, firstByte, byteCount, bytes)) {
-        setError(paramErr);
-        return 0;
-    }
-    TextSetup s;
-    if (!setupText(currentPort()->text, s)) {
-        setError(corvaneNoFontErr);
-        return 0;
-    }
-    int64_t w = runWidth(s, bytes, byteCount, gFractEnable);
-    setError(noErr);
-    return clamp16(roundFixed(w));
+    return guarded<int16_t>(0, [&]() -> int16_t {
+        enterCall();
+        const uint8_t *bytes = nullptr;
+        if (!textArgs(text, firstByte, byteCount, bytes)) {
+            setError(paramErr);
+            return 0;
+        }
+        TextSetup s;
+        if (!setupText(currentPort()->text, s)) {
+            setError(corvaneNoFontErr);
+            return 0;
+        }
+        int64_t w = runWidth(s, bytes, byteCount, gFractEnable);
+        setError(noErr);
+        return clamp16(roundFixed(w));
+    });
 }
 
 void _DrawText(const void *text, int16_t firstByte, int16_t byteCount) {
-    enterCall();
-    const uint8_t *bytes = nullptr;
-    if (!textArgs(text, firstByte, byteCount, bytes)) {
-        setError(paramErr);
-        return;
-    }
-    Port *p = currentPort();
-    TextSetup s;
-    if (!setupText(p->text, s)) {
-        setError(corvaneNoFontErr);
-        return;
-    }
-    int64_t pen = p->penH, start = pen;
-    int32_t baseline = p->penV;
-    const QdRect &b = p->pixMap.bounds;
-    for (int32_t i = 0; i < byteCount; ++i) {
-        int32_t x = roundFixed(pen);
-        // Past the right edge nothing more can show; the pen still advances.
-        if (x < int32_t(b.right) + 2 * s.ppem)
-            drawGlyph(p, s, s.face.glyphs[bytes[i]], x, baseline);
-        Fixed a = styledAdvance(s, bytes[i]);
-        pen += gFractEnable ? a : int64_t(roundFixed(a)) << 16;
-    }
-    if (s.underline)
-        drawUnderline(p, s, roundFixed(start), roundFixed(pen), baseline);
-    // The pen stays within the 16-bit coordinate space.
-    p->penH = clampFixed(std::clamp<int64_t>(pen, int64_t(INT16_MIN) << 16, int64_t(INT16_MAX) << 16));
-    setError(noErr);
+    guarded([&] {
+        enterCall();
+        const uint8_t *bytes = nullptr;
+        if (!textArgs(text, firstByte, byteCount, bytes)) {
+            setError(paramErr);
+            return;
+        }
+        Port *p = currentPort();
+        TextSetup s;
+        if (!setupText(p->text, s)) {
+            setError(corvaneNoFontErr);
+            return;
+        }
+        int64_t pen = p->penH, start = pen;
+        int32_t baseline = p->penV;
+        const QdRect &b = p->pixMap.bounds;
+        for (int32_t i = 0; i < byteCount; ++i) {
+            int32_t x = roundFixed(pen);
+            // Past the right edge nothing more can show; the pen still advances.
+            if (x < int32_t(b.right) + 2 * s.ppem)
+                drawGlyph(p, s, s.face.glyphs[bytes[i]], x, baseline);
+            Fixed a = styledAdvance(s, bytes[i]);
+            pen += gFractEnable ? a : int64_t(roundFixed(a)) << 16;
+        }
+        if (s.underline)
+            drawUnderline(p, s, roundFixed(start), roundFixed(pen), baseline);
+        // The pen stays within the 16-bit coordinate space.
+        p->penH = clampFixed(std::clamp<int64_t>(pen, int64_t(INT16_MIN) << 16, int64_t(INT16_MAX) << 16));
+        setError(noErr);
+    });
 }
 
 } // extern "C"

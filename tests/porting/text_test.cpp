@@ -358,6 +358,55 @@ TEST_F(Text, HugeSizesMeasureAndClipWithoutTrouble) {
     EXPECT_EQ(countInk(off.ink()), 0);
 }
 
+// Beyond a few thousand pixels only the part of a glyph near the port is
+// rasterised; the pixels must be those FreeType gives for the whole glyph.
+TEST_F(Text, HugeGlyphsDrawExactlyWhereVisible) {
+    ReferenceFace ref(6000);
+    ASSERT_NE(ref.face(), nullptr);
+    FT_Face f = ref.face();
+    ASSERT_EQ(FT_Load_Char(f, 'W', FT_LOAD_TARGET_MONO), 0);
+    ASSERT_EQ(FT_Render_Glyph(f->glyph, FT_RENDER_MODE_MONO), 0);
+    const FT_Bitmap &bm = f->glyph->bitmap;
+    ASSERT_GT(bm.width * bm.rows, 4096u * 4096u) << "large enough to be drawn in a window";
+    // Aim the port at the first ink of a few rows: an edge of the stroke.
+    for (unsigned row : {bm.rows / 20, bm.rows / 2, bm.rows - 3}) {
+        unsigned col = 0;
+        while (col < bm.width && !(bm.buffer[row * bm.pitch + (col >> 3)] & (0x80 >> (col & 7))))
+            ++col;
+        ASSERT_LT(col, bm.width);
+        int16_t x = static_cast<int16_t>(45 - (f->glyph->bitmap_left + int32_t(col)));
+        int16_t baseline = static_cast<int16_t>(35 + (f->glyph->bitmap_top - int32_t(row)));
+        Offscreen off(90, 70);
+        setText(0, 6000);
+        _MoveTo(x, baseline);
+        _DrawText("W", 0, 1);
+        std::vector<uint8_t> expect = ref.render('W', x, baseline, off.bounds());
+        EXPECT_GT(countInk(expect), 0) << "row " << row;
+        EXPECT_LT(countInk(expect), 90 * 70) << "row " << row;
+        // The raster may break ties on an edge differently once the outline
+        // is shifted: a differing pixel must lie on the glyph's edge.
+        std::vector<uint8_t> got = off.ink();
+        int32_t differing = 0;
+        for (int32_t v = 0; v < 70; ++v)
+            for (int32_t h = 0; h < 90; ++h) {
+                size_t i = static_cast<size_t>(v) * 90 + h;
+                if (got[i] == expect[i])
+                    continue;
+                ++differing;
+                bool onEdge = false;
+                for (int32_t dv = -1; dv <= 1; ++dv)
+                    for (int32_t dh = -1; dh <= 1; ++dh) {
+                        int32_t vv = v + dv, hh = h + dh;
+                        if (vv >= 0 && vv < 70 && hh >= 0 && hh < 90 && expect[vv * 90 + hh] != expect[i])
+                            onEdge = true;
+                    }
+                EXPECT_TRUE(onEdge) << "row " << row << " pixel " << h << "," << v;
+            }
+        EXPECT_LE(differing, 8) << "row " << row;
+        EXPECT_TRUE(off.paddingClear());
+    }
+}
+
 TEST_F(Text, UnknownFontNumberDrawsTheSystemFont) {
     std::vector<uint8_t> sys = drawInk("Ab", 20, 0, 4, 30);
     std::vector<uint8_t> unknown = drawInk("Ab", 20, 0, 4, 30, 160, 80, 32000);
