@@ -146,6 +146,11 @@ std::vector<int32_t> LiveDialog::tabOrder() const
     return order;
 }
 
+const DialogReport &LiveDialog::report() const
+{
+    return dialog_->report();
+}
+
 // ---------------------------------------------------------------------------
 // LiveDialog: actions
 

@@ -59,6 +59,7 @@ enum class Key {
 };
 
 class Dialog;
+struct DialogReport;
 
 // The dialog that is open, as the user sees it and acts on it. Control ids
 // are the template's, -1 for unnamed ones. Every query and action throws
@@ -91,6 +92,7 @@ public:
     std::string selectedItem(int32_t comboId) const; // empty when nothing is selected
     int32_t fontListId() const; // the dialog's first combo box
     std::vector<int32_t> tabOrder() const; // the controls Tab visits, from the first
+    const DialogReport &report() const;    // this dialog's report so far
 
     // What the user does.
     void type(std::string_view text); // to the focused control

@@ -1,0 +1,169 @@
+// Builds extended dialog templates and .res images byte by byte, so tests
+// can hand the stand-in exactly the bytes they mean.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testing_templates {
+
+inline constexpr uint16_t kButton = 0x80, kEdit = 0x81, kStatic = 0x82, kListBox = 0x83, kComboBox = 0x85;
+inline constexpr uint16_t kResDialog = 5;
+
+struct Item {
+    uint32_t id;
+    uint16_t classOrdinal; // 0: use className
+    uint32_t style;
+    uint32_t exStyle = 0;
+    int16_t x = 0, y = 0, cx = 40, cy = 10;
+    std::string caption = {};   // Windows-1252
+    std::string className = {}; // when classOrdinal is 0
+};
+
+struct Dialog {
+    uint32_t style = 0x800008C4;
+    uint32_t exStyle = 0;
+    int16_t x = 0, y = 0, cx = 236, cy = 156;
+    std::string title;
+    uint16_t pointSize = 8;
+    std::string face = "MS Sans Serif";
+    uint8_t charSet = 1;
+    std::vector<Item> items;
+};
+
+class Bytes {
+public:
+    void u8(uint8_t v) { b_.push_back(v); }
+    void u16(uint16_t v)
+    {
+        u8(static_cast<uint8_t>(v));
+        u8(static_cast<uint8_t>(v >> 8));
+    }
+    void u32(uint32_t v)
+    {
+        u16(static_cast<uint16_t>(v));
+        u16(static_cast<uint16_t>(v >> 16));
+    }
+    // 1252 bytes as UTF-16, with the euro sign as the one character above
+    // Latin-1 that the tests use.
+    void wide(const std::string &s)
+    {
+        for (unsigned char c : s)
+            u16(c == 0x80 ? 0x20AC : c);
+        u16(0);
+    }
+    void align4()
+    {
+        while (b_.size() % 4)
+            u8(0);
+    }
+    size_t size() const { return b_.size(); }
+    std::vector<uint8_t> take() { return std::move(b_); }
+
+private:
+    std::vector<uint8_t> b_;
+};
+
+inline std::vector<uint8_t> build(const Dialog &d)
+{
+    Bytes b;
+    b.u16(1);
+    b.u16(0xFFFF);
+    b.u32(0);
+    b.u32(d.exStyle);
+    b.u32(d.style);
+    b.u16(static_cast<uint16_t>(d.items.size()));
+    b.u16(static_cast<uint16_t>(d.x));
+    b.u16(static_cast<uint16_t>(d.y));
+    b.u16(static_cast<uint16_t>(d.cx));
+    b.u16(static_cast<uint16_t>(d.cy));
+    b.u16(0); // menu
+    b.u16(0); // class
+    b.wide(d.title);
+    if (d.style & 0x40) {
+        b.u16(d.pointSize);
+        b.u16(0);
+        b.u8(0);
+        b.u8(d.charSet);
+        b.wide(d.face);
+    }
+    for (const Item &it : d.items) {
+        b.align4();
+        b.u32(0);
+        b.u32(it.exStyle);
+        b.u32(it.style);
+        b.u16(static_cast<uint16_t>(it.x));
+        b.u16(static_cast<uint16_t>(it.y));
+        b.u16(static_cast<uint16_t>(it.cx));
+        b.u16(static_cast<uint16_t>(it.cy));
+        b.u32(it.id);
+        if (it.classOrdinal) {
+            b.u16(0xFFFF);
+            b.u16(it.classOrdinal);
+        } else {
+            b.wide(it.className);
+        }
+        b.wide(it.caption);
+        b.u16(0); // no creation data
+    }
+    return b.take();
+}
+
+// The options dialog as its table gives it.
+inline Dialog optionsDialog()
+{
+    Dialog d;
+    d.items = {
+        {1, kButton, 0x50010001, 0, 132, 139, 45, 13, "&OK"},
+        {2, kButton, 0x50010000, 0, 184, 139, 44, 13, "&Cancel"},
+        {1002, kButton, 0x50010003, 0, 30, 31, 40, 8, "&Bold"},
+        {1003, kButton, 0x50010003, 0, 30, 39, 40, 8, "&Italic"},
+        {1005, kButton, 0x50010003, 0, 75, 39, 81, 8, "&Outline"},
+        {1004, kButton, 0x50010003, 0, 75, 31, 83, 8, "&Underline"},
+        {0xFFFFFFFF, kStatic, 0x50020000, 0, 7, 22, 91, 8, "Style:"},
+        {0xFFFFFFFF, kStatic, 0x50020000, 0x1000, 120, 22, 39, 8, "Alignment:"},
+        {1006, kButton, 0x50000009, 0, 165, 23, 64, 8, "&Left"},
+        {1007, kButton, 0x50000009, 0, 165, 31, 64, 8, "C&enter"},
+        {1008, kButton, 0x50000009, 0, 165, 39, 64, 8, "&Right"},
+        {1001, kComboBox, 0x50210103, 0, 54, 7, 104, 165, ""},
+        {0xFFFFFFFF, kStatic, 0x50020000, 0, 7, 7, 44, 8, "Font:"},
+        {1000, kEdit, 0x50811084, 0, 7, 50, 222, 83, ""},
+    };
+    return d;
+}
+
+struct ResEntry {
+    uint16_t type;
+    uint16_t name;
+    std::vector<uint8_t> data;
+    uint16_t language = 1033;
+};
+
+// A .res image: the empty entry, then each entry's header and data.
+inline std::vector<uint8_t> buildRes(const std::vector<ResEntry> &entries)
+{
+    Bytes b;
+    auto entry = [&](uint16_t type, uint16_t name, const std::vector<uint8_t> &data, uint16_t language) {
+        b.u32(static_cast<uint32_t>(data.size()));
+        b.u32(32);
+        b.u16(0xFFFF);
+        b.u16(type);
+        b.u16(0xFFFF);
+        b.u16(name);
+        b.u32(0);
+        b.u16(0x1030);
+        b.u16(language);
+        b.u32(0);
+        b.u32(0);
+        for (uint8_t c : data)
+            b.u8(c);
+        b.align4();
+    };
+    entry(0, 0, {}, 0);
+    for (const ResEntry &e : entries)
+        entry(e.type, e.name, e.data, e.language);
+    return b.take();
+}
+
+} // namespace testing_templates
