@@ -156,7 +156,7 @@ struct RenderJob {
     Project project;
     FrameRange frames;
     std::string output;
-    bool progress = false, quiet = false;
+    bool progress = false, quiet = false, listFiles = true;
 };
 
 // Renders every frame of the job and prints each file written.
@@ -186,8 +186,10 @@ int renderFrames(Session &session, const RenderJob &job)
             const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
             writeImageAtomically(name, image);
             ++written;
-            bar.clearLine(); // the bar and the names may share a terminal
-            std::cout << name << std::endl;
+            if (job.listFiles) {
+                bar.clearLine(); // the bar and the names may share a terminal
+                std::cout << name << std::endl;
+            }
         }
     } catch (const Cancelled &) {
         bar.finish(false);
@@ -275,6 +277,7 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
         job.output = o.output;
         job.progress = o.progress;
         job.quiet = o.quiet;
+        job.listFiles = o.listFiles;
         if (!job.output.empty()) {
             const bool pattern = hasFramePattern(job.output);
             if (job.frames.count() > 1 && !pattern)
@@ -316,7 +319,7 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
 int runDemo(const std::string &modulePath, const std::string &output, bool quiet)
 {
     RenderOptions o;
-    o.text = "Quillomark\\nText for motion graphics\\ncentred, anti-aliased, composited";
+    o.text = "Quillomark\\nText for motion graphics\\nhigh quality, composited";
     o.font = "DejaVu Sans";
     o.bold = true;
     o.align = "center";
@@ -328,6 +331,7 @@ int runDemo(const std::string &modulePath, const std::string &output, bool quiet
     o.plateGradient = "#1d2b53,#7e2553";
     o.output = output;
     o.quiet = quiet;
+    o.listFiles = false;
     const int status = runRender(modulePath, o);
     if (status == kExitOk) {
         std::error_code ec;
@@ -385,9 +389,14 @@ int runInfo(const std::string &modulePath)
             }
             std::cout << line << "\n";
         }
-        const std::string about = session->host().about();
-        if (!about.empty())
-            std::cout << "\nAbout\n  " << corvane::cp1252ToUtf8(about) << "\n";
+        // The about text breaks its lines with carriage returns.
+        const std::string about = corvane::cp1252ToUtf8(session->host().about());
+        std::cout << "\nAbout\n";
+        for (const std::string &line : splitTextLines(about)) {
+            const auto end = line.find_last_not_of(' ');
+            if (end != std::string::npos)
+                std::cout << "  " << line.substr(0, end + 1) << "\n";
+        }
         return static_cast<int>(kExitOk);
     });
 }

@@ -32,6 +32,7 @@ struct RenderOptions {
     std::string output;
     std::string project, saveProject;
     bool progress = false, quiet = false;
+    bool listFiles = true; // print each file written on stdout
 };
 
 int runRender(const std::string &modulePath, const RenderOptions &options);

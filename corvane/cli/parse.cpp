@@ -274,7 +274,9 @@ std::pair<size_t, size_t> findFrameConversion(const std::string &pattern)
         while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])))
             ++j;
         const std::string width = pattern.substr(i + 1, j - i - 1);
-        if (j >= pattern.size() || pattern[j] != 'd' || width.size() > 2 || (width.size() > 1 && width[0] != '0'))
+        // %d, or %0Nd with N 1-9: zero padding only, never spaces in a name
+        const bool widthOk = width.empty() || (width.size() == 2 && width[0] == '0' && width[1] != '0');
+        if (j >= pattern.size() || pattern[j] != 'd' || !widthOk)
             throw UsageError("bad output name \"" + pattern +
                              "\": the frame number is written %d or %0Nd (e.g. out.%04d.png); a literal % is %%");
         if (at != std::string::npos)

@@ -1,0 +1,479 @@
+// The command line's own helpers: value parsing, keyframe interpolation,
+// project files, the property list reader, plates and proxies.
+#include "animation.h"
+#include "image.h"
+#include "output.h"
+#include "parse.h"
+#include "progress.h"
+#include "project.h"
+#include "registration.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using namespace quillomark;
+using ::testing::HasSubstr;
+
+namespace {
+
+// --------------------------------------------------------------------------
+// Values
+
+TEST(ParseColour, AcceptsHexShortHexAndNames)
+{
+    struct Row {
+        const char *text;
+        Rgb rgb;
+    };
+    const Row rows[] = {
+        {"#ff8000", {255, 128, 0}}, {"#FF8000", {255, 128, 0}}, {"#f80", {255, 136, 0}}, {"white", {255, 255, 255}},
+        {"Red", {255, 0, 0}},       {" navy ", {0, 0, 128}},    {"grey", {128, 128, 128}}, {"#000000", {0, 0, 0}},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(parseColour(r.text), r.rgb) << r.text;
+}
+
+TEST(ParseColour, RefusesWithTheValueInTheMessage)
+{
+    for (const char *bad : {"", "#", "#12345", "#1234567", "#gg0000", "blurple", "ff0000", "#ff 000"}) {
+        try {
+            parseColour(bad);
+            ADD_FAILURE() << "accepted \"" << bad << "\"";
+        } catch (const UsageError &e) {
+            EXPECT_THAT(e.what(), HasSubstr(std::string("bad colour \"") + bad + "\""));
+        }
+    }
+}
+
+TEST(ParseColour, EveryNameRoundTripsThroughHex)
+{
+    const auto names = colourNames();
+    for (const auto &name : names)
+        EXPECT_EQ(parseColour(formatColour(parseColour(name))), parseColour(name)) << name;
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+    EXPECT_GT(names.size(), 30u);
+}
+
+TEST(ParsePosition, PixelsAndPercentages)
+{
+    EXPECT_EQ(parsePosition("640,360"), (Position{{640, false}, {360, false}}));
+    EXPECT_EQ(parsePosition("50%,25%"), (Position{{50, true}, {25, true}}));
+    EXPECT_EQ(parsePosition("-10.5, 3"), (Position{{-10.5, false}, {3, false}}));
+    EXPECT_DOUBLE_EQ(Coord({50, true}).resolve(1280), 640);
+    EXPECT_DOUBLE_EQ(Coord({12.5, false}).resolve(1280), 12.5);
+    for (const char *bad : {"", "1", "1,2,3", "a,b", "1,", ",1", "40000,0", "nan,1", "1%%,2"})
+        EXPECT_THROW(parsePosition(bad), UsageError) << bad;
+}
+
+TEST(ParseFrameRange, RangesAndSingleFrames)
+{
+    EXPECT_EQ(parseFrameRange("101-200"), (FrameRange{101, 200}));
+    EXPECT_EQ(parseFrameRange("7"), (FrameRange{7, 7}));
+    EXPECT_EQ(parseFrameRange("0-0").count(), 1);
+    EXPECT_EQ(parseFrameRange("101-200").count(), 100);
+    for (const char *bad : {"", "-", "5-2", "-3", "a-b", "1-2-3", "1.5", "1-", "99999999"})
+        EXPECT_THROW(parseFrameRange(bad), UsageError) << bad;
+}
+
+TEST(ParseKeyframe, SplitsAtTheFirstEquals)
+{
+    const KeyText k = splitKeyframe("12=50%,50%", "position");
+    EXPECT_EQ(k.frame, 12);
+    EXPECT_EQ(k.value, "50%,50%");
+    for (const char *bad : {"", "12", "=5", "x=5", "-1=5", "3=", "3= "})
+        EXPECT_THROW(splitKeyframe(bad, "size"), UsageError) << bad;
+}
+
+TEST(ParseDownsample, OneOrTwoRatios)
+{
+    EXPECT_EQ(parseDownsample("1/2"), (Downsample{{1, 2}, {1, 2}}));
+    EXPECT_EQ(parseDownsample("1/2,1/4"), (Downsample{{1, 2}, {1, 4}}));
+    EXPECT_EQ(parseDownsample("1"), (Downsample{{1, 1}, {1, 1}}));
+    EXPECT_EQ(formatDownsample(parseDownsample("1/2,1/4")), "1/2,1/4");
+    EXPECT_EQ(formatDownsample(parseDownsample("3/4")), "3/4");
+    // A zero denominator would divide by zero in the module's size scaling.
+    for (const char *bad : {"", "0", "1/0", "0/2", "3/2", "-1/2", "1/2,", "a/b", "1/2/3"})
+        EXPECT_THROW(parseDownsample(bad), UsageError) << bad;
+}
+
+TEST(ParsePlateSize, WithinTheHostsCoordinates)
+{
+    EXPECT_EQ(parsePlateSize("1280x720"), (PlateSize{1280, 720}));
+    EXPECT_EQ(parsePlateSize("32767X1"), (PlateSize{32767, 1}));
+    for (const char *bad : {"", "1280", "0x720", "32768x10", "x", "12x-3", "1280x720x3"})
+        EXPECT_THROW(parsePlateSize(bad), UsageError) << bad;
+}
+
+TEST(ParseInt, BoundsAreInclusive)
+{
+    EXPECT_EQ(parseInt("0", "size", 0, 512), 0);
+    EXPECT_EQ(parseInt("512", "size", 0, 512), 512);
+    EXPECT_THROW(parseInt("513", "size", 0, 512), UsageError);
+    EXPECT_THROW(parseInt("12px", "size", 0, 512), UsageError);
+}
+
+TEST(SplitTextLines, EscapesAndRealBreaks)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(splitTextLines("one\\ntwo"), (V{"one", "two"}));
+    EXPECT_EQ(splitTextLines("one\ntwo\r\nthree\rfour"), (V{"one", "two", "three", "four"}));
+    EXPECT_EQ(splitTextLines("C:\\\\temp\\x"), (V{"C:\\temp\\x"}));
+    EXPECT_EQ(splitTextLines("a\\\\nb"), (V{"a\\nb"})) << "an escaped backslash does not start a break";
+    EXPECT_EQ(splitTextLines(""), (V{""}));
+    EXPECT_EQ(splitTextLines("end\\"), (V{"end\\"}));
+    EXPECT_EQ(splitTextLines("\\n"), (V{"", ""}));
+}
+
+TEST(FramePattern, ExpandsOneFrameNumber)
+{
+    EXPECT_FALSE(hasFramePattern("out.png"));
+    EXPECT_TRUE(hasFramePattern("out.%04d.png"));
+    EXPECT_EQ(expandFramePattern("out.%04d.png", 7), "out.0007.png");
+    EXPECT_EQ(expandFramePattern("out.%d.png", 123), "out.123.png");
+    EXPECT_EQ(expandFramePattern("100%%_%02d.png", 5), "100%_05.png");
+    EXPECT_EQ(expandFramePattern("plain.png", 5), "plain.png");
+    EXPECT_EQ(expandFramePattern("f%09d", 12), "f000000012");
+    for (const char *bad : {"out.%s.png", "a.%d.%d.png", "out.%4d.png", "out.%004d.png", "out.%00d.png", "out%"})
+        EXPECT_THROW(hasFramePattern(bad), UsageError) << bad;
+}
+
+// --------------------------------------------------------------------------
+// Keyframes
+
+TEST(Track, HoldsBeforeAndAfterAndBlendsBetween)
+{
+    Track<int32_t> t;
+    t.add(10, 20, "size");
+    t.add(20, 40, "size");
+    t.add(15, 100, "size"); // keys sort by frame whatever order they come in
+    struct Row {
+        int32_t frame, value;
+    };
+    for (const Row r : {Row{0, 20}, Row{10, 20}, Row{11, 36}, Row{15, 100}, Row{16, 88}, Row{20, 40}, Row{99, 40}})
+        EXPECT_EQ(t.at(r.frame), r.value) << "frame " << r.frame;
+    EXPECT_THROW(t.add(15, 1, "size"), UsageError);
+}
+
+TEST(Track, OneKeyIsAConstantAndSetsNoRange)
+{
+    Tracks tracks;
+    tracks.size.add(50, 12, "size");
+    EXPECT_FALSE(tracks.animated());
+    EXPECT_FALSE(tracks.keyedRange().has_value());
+    tracks.colour.add(3, {0, 0, 0}, "colour");
+    tracks.colour.add(9, {255, 255, 255}, "colour");
+    tracks.position.add(1, {}, "position");
+    tracks.position.add(5, {}, "position");
+    EXPECT_EQ(tracks.keyedRange(), (FrameRange{1, 9}));
+}
+
+TEST(Track, ColoursAndPositionsBlendPerChannel)
+{
+    Track<Rgb> c;
+    c.add(1, {255, 0, 10}, "colour");
+    c.add(3, {0, 0, 255}, "colour");
+    EXPECT_EQ(c.at(2), (Rgb{128, 0, 133})); // halves round away from zero
+    Track<Position> p;
+    p.add(0, {{0, false}, {100, false}}, "position");
+    p.add(4, {{10, false}, {0, false}}, "position");
+    EXPECT_EQ(p.at(1), (Position{{2.5, false}, {75, false}}));
+    EXPECT_EQ(resolvePosition({{50, true}, {10, false}}, 1280, 720), (Position{{640, false}, {10, false}}));
+}
+
+// --------------------------------------------------------------------------
+// Projects
+
+Project sampleProject()
+{
+    Project p;
+    p.plate.size = {640, 360};
+    p.plate.colour = {1, 2, 3};
+    p.plate.gradientEnd = Rgb{250, 251, 252};
+    p.draft = true;
+    p.downsample = {{1, 2}, {1, 4}};
+    p.frames = FrameRange{101, 200};
+    LayerSpec l;
+    l.record = {0x00, 0xff, 0x2b, 0xed, 0x01, 0x00, 'H', 'i', 0x0d, 0x0a};
+    l.composite = true;
+    l.tracks.size.add(0, 72, "size");
+    l.tracks.position.add(101, {{10, true}, {50, true}}, "position");
+    l.tracks.position.add(200, {{1234.5625, false}, {-3, false}}, "position");
+    l.tracks.colour.add(0, {255, 255, 255}, "colour");
+    p.layers.push_back(l);
+    LayerSpec second;
+    second.record = std::vector<uint8_t>(522, 0xA5);
+    p.layers.push_back(second);
+    return p;
+}
+
+TEST(ProjectJson, RoundTripsEveryField)
+{
+    const Project p = sampleProject();
+    const std::string json = projectToJson(p, "/tmp");
+    EXPECT_THAT(json, HasSubstr("\"record\": \"00ff2bed010048690d0a\""));
+    EXPECT_EQ(projectFromJson(json, "/tmp"), p);
+}
+
+TEST(ProjectJson, PlateImagePathIsRelativeToTheProject)
+{
+    Project p;
+    p.plate.image = "/data/shots/plate.png";
+    const std::string json = projectToJson(p, "/data/shots/comp");
+    EXPECT_THAT(json, HasSubstr("\"image\": \"../plate.png\""));
+    EXPECT_EQ(projectFromJson(json, "/data/shots/comp").plate.image, "/data/shots/plate.png");
+}
+
+TEST(ProjectJson, RefusesDamagedFilesClearly)
+{
+    struct Row {
+        const char *json;
+        const char *message;
+    };
+    const std::string head = R"({"format": "quillomark-project", "version": 1, )";
+    const Row rows[] = {
+        {"{", "not valid JSON"},
+        {"[]", "not a Quillomark project"},
+        {R"({"format": "quillomark-project", "version": 7, "layers": []})", "version 7 is not supported"},
+        {R"({"format": "quillomark-project", "version": 1})", "no \"layers\" list"},
+        {R"("layers": [{}]})", "layer 1: no \"record\""},
+        {R"("layers": [{"record": "0g"}]})", "layer 1 record: \"0g\" at digit 1 is not hex"},
+        {R"("layers": [{"record": "abc"}]})", "odd number of hex digits"},
+        {R"("layers": [{"record": "00", "composite": 1}]})", "\"composite\" must be true or false"},
+        {R"("layers": [{"record": "00", "size": [{"frame": 1}]}]})", "each keyframe is"},
+        {R"("layers": [{"record": "00", "size": [{"frame": 1, "value": 2}, {"frame": 1, "value": 3}]}]})",
+         "two layer 1 size keyframes at frame 1"},
+        {R"("layers": [{"record": "00", "color": "blurple"}]})", "layer 1 color: bad colour \"blurple\""},
+        {R"("layers": [{"record": "00", "position": "1,2,3"}]})", "layer 1 position: bad position"},
+        {R"("layers": [{"record": "00", "size": []}]})", "an empty keyframe list"},
+        {R"("quality": "best", "layers": []})", "quality must be \"draft\" or \"high\""},
+        {R"("downsample": "1/0", "layers": []})", "bad downsample ratio"},
+        {R"("plate": {"size": "10"}, "layers": []})", "bad plate size"},
+    };
+    for (const Row &r : rows) {
+        std::string text = r.json;
+        if (text.rfind("\"", 0) == 0)
+            text = head + text;
+        try {
+            projectFromJson(text, "");
+            ADD_FAILURE() << "accepted " << text;
+        } catch (const ProjectError &e) {
+            EXPECT_THAT(e.what(), HasSubstr(r.message)) << text;
+        }
+    }
+}
+
+TEST(ProjectFile, SavesCompletelyOrNotAtAll)
+{
+    const fs::path dir = fs::path(QM_TEST_OUTPUT_DIR) / "cli_unit";
+    fs::create_directories(dir);
+    const std::string path = (dir / "saved.json").string();
+    saveProject(path, sampleProject());
+    EXPECT_FALSE(fs::exists(path + ".partial"));
+    EXPECT_EQ(loadProject(path), sampleProject());
+    try {
+        loadProject((dir / "missing.json").string());
+        ADD_FAILURE();
+    } catch (const ProjectError &e) {
+        EXPECT_THAT(e.what(), HasSubstr("cannot read project"));
+    }
+    EXPECT_THROW(saveProject((dir / "no/such/dir/p.json").string(), sampleProject()), ProjectError);
+}
+
+TEST(Hex, RoundTrip)
+{
+    const std::vector<uint8_t> bytes = {0x00, 0xff, 0x2b, 0xed, 0x7f, 0x80};
+    EXPECT_EQ(toHex(bytes), "00ff2bed7f80");
+    EXPECT_EQ(fromHex("00FF2bed7f80", "r"), bytes);
+    EXPECT_THROW(fromHex("+1", "r"), ProjectError);
+}
+
+// --------------------------------------------------------------------------
+// The property list
+
+std::vector<uint8_t> le32(uint32_t v)
+{
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+}
+
+uint32_t code(const char (&c)[5])
+{
+    return static_cast<uint32_t>(static_cast<uint8_t>(c[0])) << 24 | static_cast<uint8_t>(c[1]) << 16 |
+           static_cast<uint8_t>(c[2]) << 8 | static_cast<uint8_t>(c[3]);
+}
+
+void addProperty(std::vector<uint8_t> &list, const char (&key)[5], std::vector<uint8_t> data, uint32_t declared)
+{
+    for (auto part : {le32(code("ZQVK")), le32(code(key)), le32(0), le32(declared)})
+        list.insert(list.end(), part.begin(), part.end());
+    while (data.size() % 4)
+        data.push_back(0);
+    list.insert(list.end(), data.begin(), data.end());
+}
+
+std::vector<uint8_t> samplePipl()
+{
+    std::vector<uint8_t> list = {1, 0, 0, 0, 0, 0};
+    auto count = le32(5);
+    list.insert(list.end(), count.begin(), count.end());
+    addProperty(list, "kind", le32(code("eFKT")), 4);
+    addProperty(list, "name", {4, 'Q', 'u', 'i', 'l', 0, 0, 0}, 8);
+    addProperty(list, "wx86", {'m', 'a', 'i', 'n', 0}, 5);
+    addProperty(list, "eINF", {1, 0}, 2); // declared 2, takes 4
+    addProperty(list, "eVER", le32(0x00190600), 4);
+    return list;
+}
+
+TEST(Pipl, DecodesCodesStringsAndWords)
+{
+    const Registration r = decodePipl(samplePipl());
+    ASSERT_EQ(r.properties.size(), 5u);
+    EXPECT_EQ(r.properties[0].vendor, "ZQVK");
+    EXPECT_EQ(r.kind, "eFKT");
+    EXPECT_EQ(r.name, "Quil");
+    EXPECT_EQ(r.entryPoint, "main");
+    EXPECT_EQ(r.properties[3].data.size(), 2u);
+    EXPECT_EQ(r.version, 0x00190600u);
+    EXPECT_FALSE(r.globalFlags.has_value());
+}
+
+TEST(Pipl, CutShortOrOverlongIsAnError)
+{
+    auto list = samplePipl();
+    for (size_t keep : {size_t{0}, size_t{9}, size_t{20}, list.size() - 1})
+        EXPECT_THROW(decodePipl(std::span(list).first(keep)), RegistrationError) << keep;
+    auto overlong = samplePipl();
+    overlong[10 + 12] = 0xF0; // the first property declares more than there is
+    EXPECT_THROW(decodePipl(overlong), RegistrationError);
+}
+
+TEST(Pipl, EmbeddedResourcesAreFoundByTheirLengthWord)
+{
+    // An empty entry, one resource, then the length word, inside other bytes.
+    std::vector<uint8_t> res = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
+    res.resize(32, 0);
+    std::vector<uint8_t> entry = le32(6);
+    auto hs = le32(32);
+    entry.insert(entry.end(), hs.begin(), hs.end());
+    for (uint8_t b : {0xFF, 0xFF, 0x0A, 0x00, 0xFF, 0xFF, 0x07, 0x00})
+        entry.push_back(b);
+    entry.resize(32, 0);
+    for (uint8_t b : {'a', 'b', 'c', 'd', 'e', 'f'})
+        entry.push_back(b);
+    res.insert(res.end(), entry.begin(), entry.end());
+    const uint32_t length = static_cast<uint32_t>(res.size()); // 70
+    std::vector<uint8_t> file(40, 0x11);
+    file.insert(file.end(), res.begin(), res.end());
+    file.resize(40 + 72, 0);
+    auto word = le32(length);
+    file.insert(file.end(), word.begin(), word.end());
+    file.resize(file.size() + 16, 0x22);
+
+    const auto found = findEmbeddedResources(file);
+    ASSERT_EQ(found.size(), length);
+    EXPECT_EQ(found.data(), file.data() + 40);
+    auto noWord = file;
+    noWord[40 + 72] = 0;
+    EXPECT_TRUE(findEmbeddedResources(noWord).empty());
+    EXPECT_TRUE(findEmbeddedResources({}).empty());
+}
+
+TEST(Pipl, TheBuiltModuleRegistersAsTheQuillomarkEffect)
+{
+    const Registration r = readRegistration(QM_MODULE_PATH);
+    EXPECT_EQ(r.name, "Quillomark");
+    EXPECT_EQ(r.category, "Text");
+    EXPECT_EQ(r.kind, "eFKT");
+    EXPECT_EQ(r.entryPoint, "main");
+    EXPECT_EQ(r.matchName, "QZRV Quillomark2");
+    EXPECT_EQ(r.version, 0x00190600u);
+    EXPECT_EQ(r.globalFlags, 0x61u);
+    EXPECT_EQ(r.properties.size(), 11u);
+    EXPECT_THROW(readRegistration("/nonexistent/module.so"), RegistrationError);
+}
+
+// --------------------------------------------------------------------------
+// Images
+
+TEST(Plate, GradientRunsTopToBottom)
+{
+    const RgbaImage g = makeGradientPlate(3, 5, {0, 0, 0}, {200, 100, 40});
+    EXPECT_THAT(std::vector<int>(g.pixel(2, 0), g.pixel(2, 0) + 4), ::testing::ElementsAre(0, 0, 0, 255));
+    EXPECT_THAT(std::vector<int>(g.pixel(1, 2), g.pixel(1, 2) + 4), ::testing::ElementsAre(100, 50, 20, 255));
+    EXPECT_THAT(std::vector<int>(g.pixel(0, 4), g.pixel(0, 4) + 4), ::testing::ElementsAre(200, 100, 40, 255));
+    const RgbaImage one = makeGradientPlate(1, 1, {9, 8, 7}, {0, 0, 0});
+    EXPECT_EQ(one.pixel(0, 0)[0], 9);
+}
+
+TEST(Downscale, AveragesAreasWeightedByAlpha)
+{
+    RgbaImage src(4, 2);
+    // left 2x2 block: opaque red and transparent (whatever colour): red at half alpha
+    const uint8_t red[4] = {255, 0, 0, 255}, clear[4] = {0, 255, 0, 0};
+    for (int y = 0; y < 2; ++y) {
+        std::copy(red, red + 4, src.pixel(0, y));
+        std::copy(clear, clear + 4, src.pixel(1, y));
+        for (int x = 2; x < 4; ++x) {
+            uint8_t *p = src.pixel(x, y);
+            p[0] = static_cast<uint8_t>(x == 2 ? 10 : 30), p[1] = 20, p[2] = 40, p[3] = 255;
+        }
+    }
+    const RgbaImage half = downscale(src, 2, 1);
+    EXPECT_THAT(std::vector<int>(half.pixel(0, 0), half.pixel(0, 0) + 4), ::testing::ElementsAre(255, 0, 0, 128));
+    EXPECT_THAT(std::vector<int>(half.pixel(1, 0), half.pixel(1, 0) + 4), ::testing::ElementsAre(20, 20, 40, 255));
+
+    // Uneven ratios cover every source pixel exactly once in total.
+    RgbaImage flat = makePlate(7, 5, {90, 60, 30});
+    const RgbaImage odd = downscale(flat, 3, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_THAT(std::vector<int>(odd.pixel(x, y), odd.pixel(x, y) + 4),
+                        ::testing::ElementsAre(90, 60, 30, 255));
+    EXPECT_EQ(downscale(flat, 7, 5).rgba, flat.rgba);
+}
+
+TEST(Output, WritesUnderTheFinalNameOnlyWhenComplete)
+{
+    const fs::path dir = fs::path(QM_TEST_OUTPUT_DIR) / "cli_unit" / "output";
+    fs::remove_all(dir);
+    const std::string target = (dir / "sub" / "img.png").string();
+    const RgbaImage img = makePlate(8, 4, {1, 2, 3});
+    writeImageAtomically(target, img);
+    EXPECT_EQ(readImage(target).rgba, img.rgba);
+    EXPECT_FALSE(fs::exists(partialName(target)));
+    // A format nobody writes: nothing under either name.
+    const std::string bad = (dir / "img.unknownformat").string();
+    EXPECT_THROW(writeImageAtomically(bad, img), ImageError);
+    EXPECT_FALSE(fs::exists(bad));
+    EXPECT_FALSE(fs::exists(partialName(bad)));
+    EXPECT_THROW(writeImageAtomically(dir.string(), img), ImageError) << "a folder is not an image";
+}
+
+TEST(Output, ReadingRefusesMissingAndDamagedFiles)
+{
+    const fs::path dir = fs::path(QM_TEST_OUTPUT_DIR) / "cli_unit";
+    fs::create_directories(dir);
+    EXPECT_THROW(readImage((dir / "none.png").string()), ImageError);
+    const std::string fake = (dir / "fake.png").string();
+    std::ofstream(fake) << "\x89PNG but not really";
+    try {
+        readImage(fake);
+        ADD_FAILURE();
+    } catch (const ImageError &e) {
+        EXPECT_THAT(e.what(), HasSubstr(fake));
+    }
+}
+
+TEST(Progress, LineShowsOverallShareAndFrame)
+{
+    EXPECT_EQ(ProgressBar::line(0, 1, 1, 0.5, 10), "[#####-----] 50%");
+    EXPECT_EQ(ProgressBar::line(1, 4, 102, 0.0, 8), "[##------] 25%  frame 102 (2/4)");
+    EXPECT_EQ(ProgressBar::line(3, 4, 104, 1.0, 4), "[####] 100%  frame 104 (4/4)");
+    EXPECT_EQ(ProgressBar::line(0, 1, 1, 7.0, 4), "[####] 100%") << "the host's values are clamped";
+}
+
+} // namespace
