@@ -280,4 +280,16 @@ TEST_F(TextTest, BaselinesPastThe16BitRangeAreNotDrawn)
     EXPECT_TRUE(CallsStartingWith("MoveTo").empty());
 }
 
+TEST_F(TextTest, LinesStartingLeftOfTheCoordinateRangeAreSkipped)
+{
+    // Right-aligned at -32000, a 1000-wide line would start at -33000: wholly
+    // left of every port. It is not drawn at a wrapped position; the next is.
+    fake::state().widths[{"long", 18}] = 1000;
+    fake::state().widths[{"short", 18}] = 10;
+    SetText("long\rshort", kAlignRight);
+    EXPECT_EQ(Draw(QdRect{0, -32100, 36, -32000}), 0);
+    EXPECT_EQ(CallsStartingWith("MoveTo"), (std::vector<std::string>{"MoveTo -32010,29"}));
+    EXPECT_EQ(CallsStartingWith("DrawText"), (std::vector<std::string>{"DrawText short"}));
+}
+
 } // namespace
