@@ -1,0 +1,280 @@
+// The options command through `main`, with the real module, the stand-in
+// host and a scripted user at the dialog.
+#include "options_fixture.h"
+
+using namespace options_testing;
+
+TEST_F(Options, ABlankRecordOpensEmptyOnTheLeftWithTheFirstFont)
+{
+    const auto before = stored();
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) {
+        for (int box : {kBold, kItalic, kUnderline, kOutline})
+            EXPECT_FALSE(d.isChecked(box)) << box;
+        EXPECT_TRUE(d.isChecked(kLeft));
+        EXPECT_FALSE(d.isChecked(kCenter));
+        EXPECT_FALSE(d.isChecked(kRight));
+        EXPECT_EQ(d.items(kFonts), kSortedFonts);
+        EXPECT_EQ(d.selectedItem(kFonts), "arial");
+        EXPECT_EQ(d.text(kText), "");
+        EXPECT_EQ(d.focusedId(), kText);
+    }).cancel()), 517);
+    EXPECT_EQ(stored(), before);
+}
+
+TEST_F(Options, CancelAndEscapeLeaveEveryByteAsItWas)
+{
+    std::vector<uint8_t> r = record("Hello\rWorld \xE9", "Verdana", 5, 2);
+    r[kTextAt + 100] = 0x5A; // bytes after the terminator are kept too
+    r[kFontAt + 200] = 0x5A;
+    store(r);
+    const Script changes = Script().type("more").check(kItalic).chooseRadio(kCenter).pickFont("arial");
+    const std::vector<std::pair<const char *, Script>> ways = {
+        {"Cancel", Script().cancel()},
+        {"Escape", Script().escape()},
+        {"changes, then Cancel", Script(changes).cancel()},
+        {"changes, then Escape from the list", Script(changes).focus(kFonts).escape()},
+    };
+    for (const auto &[what, script] : ways) {
+        EXPECT_EQ(options(script), 517) << what;
+        EXPECT_EQ(stored(), r) << what;
+    }
+}
+
+TEST_F(Options, OkKeepsOnlyTheFourFaceBits)
+{
+    struct Row {
+        uint16_t style;
+        uint16_t kept;
+    } rows[] = {{0, 0}, {1, 1}, {2, 2}, {4, 4}, {8, 8}, {15, 15}, {0x10, 0}, {0xFFFF, 15}, {0x8009, 9}, {0x0106, 6}};
+    for (const Row &r : rows) {
+        store(record("text", "Courier New", r.style, 1));
+        EXPECT_EQ(options(Script().inspect([&](LiveDialog &d) {
+            EXPECT_EQ(d.isChecked(kBold), (r.style & 1) != 0);
+            EXPECT_EQ(d.isChecked(kItalic), (r.style & 2) != 0);
+            EXPECT_EQ(d.isChecked(kUnderline), (r.style & 4) != 0);
+            EXPECT_EQ(d.isChecked(kOutline), (r.style & 8) != 0);
+        }).ok()), 0) << r.style;
+        EXPECT_EQ(stored(), record("text", "Courier New", r.kept, 1)) << r.style;
+    }
+}
+
+TEST_F(Options, TheBoxesSetTheirOwnBits)
+{
+    struct Row {
+        std::vector<int> ticked;
+        uint16_t style;
+    } rows[] = {{{kBold}, 1}, {{kItalic}, 2}, {{kUnderline}, 4}, {{kOutline}, 8}, {{kBold, kOutline}, 9}, {{kItalic, kUnderline}, 6}};
+    for (const Row &r : rows) {
+        store(record("", "arial"));
+        Script s;
+        for (int box : r.ticked)
+            s.check(box);
+        EXPECT_EQ(options(s.ok()), 0);
+        EXPECT_EQ(storedStyle(stored()), r.style);
+    }
+}
+
+TEST_F(Options, AlignmentOutsideTheThreeShowsNoButtonAndStoresLeft)
+{
+    struct Row {
+        uint16_t alignment;
+        int shown; // 0: none
+        int choose; // 0: leave alone
+        uint16_t stored;
+    } rows[] = {
+        {0, kLeft, 0, 0},   {1, kCenter, 0, 1},    {2, kRight, 0, 2},    {3, 0, 0, 0},
+        {0xFFFF, 0, 0, 0},  {3, 0, kRight, 2},     {3, 0, kCenter, 1},   {2, kRight, kLeft, 0},
+    };
+    for (const Row &r : rows) {
+        store(record("", "arial", 0, r.alignment));
+        Script s;
+        s.inspect([&](LiveDialog &d) {
+            for (int button : {kLeft, kCenter, kRight})
+                EXPECT_EQ(d.isChecked(button), button == r.shown) << r.alignment << ": " << button;
+        });
+        if (r.choose)
+            s.chooseRadio(r.choose);
+        EXPECT_EQ(options(s.ok()), 0);
+        EXPECT_EQ(storedAlignment(stored()), r.stored) << r.alignment;
+    }
+}
+
+TEST_F(Options, TwoHundredCharactersSurviveTheRoundTrip)
+{
+    std::string text;
+    for (int i = 0; i < 200; ++i)
+        text.push_back(static_cast<char>(i % 2 ? 0xE0 + i % 20 : 'a' + i % 26)); // code-page bytes above 127 too
+    store(record(text, "arial"));
+    const auto inspect = [&](LiveDialog &d) { EXPECT_EQ(d.text(kText), text); };
+    EXPECT_EQ(options(Script().inspect(inspect).ok()), 0);
+    EXPECT_EQ(storedText(stored()), text);
+    EXPECT_EQ(options(Script().inspect(inspect).cancel()), 517);
+}
+
+TEST_F(Options, ThreeHundredTypedCharactersStoreTheFirst254)
+{
+    std::string typed;
+    for (int i = 0; i < 300; ++i)
+        typed.push_back(static_cast<char>('A' + i % 26));
+    EXPECT_EQ(options(Script().type(typed).inspect([&](LiveDialog &d) { EXPECT_EQ(d.text(kText), typed); }).ok()), 0);
+    const auto r = stored();
+    EXPECT_EQ(storedText(r), typed.substr(0, 254));
+    EXPECT_EQ(r[kTextAt + 254], 0);
+    EXPECT_EQ(storedFont(r), "arial"); // nothing else spilled over
+}
+
+TEST_F(Options, EnterInTheTextInsertsALineBreak)
+{
+    EXPECT_EQ(options(Script().type("one\ntwo").inspect([](LiveDialog &d) { EXPECT_TRUE(d.isOpen()); }).ok()), 0);
+    EXPECT_EQ(storedText(stored()), "one\r\ntwo");
+    // Enter anywhere else confirms.
+    EXPECT_EQ(options(Script().focus(kBold).press(Key::Space).enter()), 0);
+    EXPECT_EQ(storedStyle(stored()), 1);
+}
+
+TEST_F(Options, AFontNameIsFoundIgnoringCase)
+{
+    store(record("", "ARIAL"));
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()), 517);
+    EXPECT_EQ(storedFont(stored()), "ARIAL");
+    store(record("", "times new roman"));
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Times New Roman"); }).ok()), 0);
+    EXPECT_EQ(storedFont(stored()), "Times New Roman"); // the list's spelling
+}
+
+TEST_F(Options, AnUnknownFontFallsBackToTheLastConfirmedThenTheFirst)
+{
+    store(record("", "Nonesuch"));
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).pickFont("Verdana").ok()), 0);
+    EXPECT_EQ(storedFont(stored()), "Verdana");
+
+    store(record("", "Nonesuch"));
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Verdana"); }).cancel()), 517);
+    EXPECT_EQ(storedFont(stored()), "Nonesuch"); // the name stays until OK
+
+    // A confirmed font that is no longer installed: the first again.
+    setFontList({trueType("Tahoma"), trueType("Georgia")});
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Georgia"); }).cancel()), 517);
+}
+
+TEST_F(Options, TheLastConfirmedFontServesEveryInstance)
+{
+    corvane::Instance &other = host_->newInstance();
+    ASSERT_EQ(other.setup(), 0);
+    EXPECT_EQ(options(Script().pickFont("Courier New").ok()), 0);
+    // The other instance's blank record has no font: it opens on the confirmed one.
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).cancel(), &other), 517);
+    // Cancel confirms nothing.
+    EXPECT_EQ(options(Script().pickFont("Verdana").cancel()), 517);
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).ok(), &other), 0);
+    EXPECT_EQ(storedFont(other.storedRecord()), "Courier New");
+}
+
+TEST_F(Options, TheListLeavesOutRasterFontsAndVerticalFarEastFacesAndRepeats)
+{
+    std::vector<FontEntry> fonts;
+    for (int charSet : {0, 1, 2, 77, 128, 129, 130, 131, 132, 133, 134, 135, 136, 161, 222, 255})
+        fonts.push_back(FontEntry{"@Face " + std::to_string(charSet), "@Face " + std::to_string(charSet),
+                                  static_cast<uint8_t>(charSet), TRUETYPE_FONTTYPE});
+    fonts.push_back(FontEntry{"Mincho", "Mincho", SHIFTJIS_CHARSET, TRUETYPE_FONTTYPE}); // horizontal face
+    fonts.push_back(FontEntry{"Gothic", "@Gothic", HANGUL_CHARSET, TRUETYPE_FONTTYPE});  // the full name decides
+    fonts.push_back(FontEntry{"@Batang", "Batang", HANGUL_CHARSET, TRUETYPE_FONTTYPE});
+    fonts.push_back(FontEntry{"Fixedsys", "Fixedsys", ANSI_CHARSET, RASTER_FONTTYPE});
+    fonts.push_back(FontEntry{"Terminal", "Terminal", ANSI_CHARSET, RASTER_FONTTYPE | DEVICE_FONTTYPE});
+    fonts.push_back(FontEntry{"Roman", "Roman", ANSI_CHARSET, 0}); // a vector font
+    fonts.push_back(FontEntry{"Printer", "Printer", ANSI_CHARSET, DEVICE_FONTTYPE});
+    fonts.push_back(FontEntry{"Odd", "Odd", ANSI_CHARSET, RASTER_FONTTYPE | TRUETYPE_FONTTYPE});
+    fonts.push_back(trueType("Tahoma"));
+    fonts.push_back(trueType("TAHOMA"));
+    fonts.push_back(trueType("Tahoma"));
+    setFontList(fonts);
+    const std::vector<std::string> expected = {
+        "@Batang",  "@Face 0",   "@Face 1",   "@Face 130", "@Face 131", "@Face 132", "@Face 133", "@Face 135",
+        "@Face 161", "@Face 2",  "@Face 222", "@Face 255", "@Face 77",  "Mincho",    "Odd",       "Printer",
+        "Roman",    "Tahoma",
+    };
+    EXPECT_EQ(options(Script().inspect([&](LiveDialog &d) { EXPECT_EQ(d.items(kFonts), expected); }).cancel()), 517);
+}
+
+TEST_F(Options, WithoutADisplayContextTheFontIsSystemAndTheTypedTextIsKept)
+{
+    store(record("old text", "Verdana", 9, 2));
+    setCreateDCFails(true);
+    EXPECT_EQ(options(Script()
+                          .inspect([](LiveDialog &d) {
+                              EXPECT_TRUE(d.items(kFonts).empty());
+                              EXPECT_EQ(d.text(kText), "");
+                              EXPECT_NE(d.focusedId(), kText); // initialisation stopped before the focus
+                              EXPECT_TRUE(d.isChecked(kBold));
+                              EXPECT_TRUE(d.isChecked(kOutline));
+                              EXPECT_TRUE(d.isChecked(kRight));
+                          })
+                          .focus(kText)
+                          .type("typed")
+                          .ok()),
+              0);
+    const auto r = stored();
+    EXPECT_EQ(storedFont(r), "System");
+    EXPECT_EQ(storedText(r), "typed");
+    EXPECT_EQ(storedStyle(r), 9);
+    EXPECT_EQ(storedAlignment(r), 2);
+
+    // Nothing typed: the text is emptied.
+    EXPECT_EQ(options(Script().ok()), 0);
+    EXPECT_EQ(storedText(stored()), "");
+
+    // "System" is now the confirmed font.
+    setCreateDCFails(false);
+    setFontList({trueType("Arial"), trueType("System")});
+    store(record("", "Nonesuch"));
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "System"); }).cancel()), 517);
+}
+
+TEST_F(Options, NoFontsAtAllAlsoStoresSystem)
+{
+    setFontList({});
+    store(record("x", "Verdana"));
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selection(kFonts), -1); }).ok()), 0);
+    EXPECT_EQ(storedFont(stored()), "System");
+    EXPECT_EQ(storedText(stored()), "x");
+}
+
+TEST_F(Options, ADialogThatCannotBeCreatedChangesNothing)
+{
+    store(record("keep", "Verdana", 3, 1));
+    const auto before = stored();
+    setDialogCreationFails(true);
+    EXPECT_EQ(instance_->options(), 0);
+    EXPECT_FALSE(lastDialogReport().created);
+    EXPECT_EQ(stored(), before);
+    setDialogCreationFails(false);
+}
+
+TEST_F(Options, TabGoesFromOkToTheTextAndNeverToTheAlignment)
+{
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) {
+        const std::vector<int32_t> order = {IDOK, IDCANCEL, kBold, kItalic, kOutline, kUnderline, kFonts, kText};
+        EXPECT_EQ(d.tabOrder(), order);
+        std::vector<int32_t> visited;
+        for (size_t i = 0; i < order.size(); ++i) { // from the text field, where the dialog opens
+            d.press(Key::Tab);
+            visited.push_back(*d.focusedId());
+        }
+        const std::vector<int32_t> expected = {IDOK, IDCANCEL, kBold, kItalic, kOutline, kUnderline, kFonts, kText};
+        EXPECT_EQ(visited, expected);
+    }).cancel()), 517);
+}
+
+TEST_F(Options, TheDialogIsTheModulesTemplate)
+{
+    EXPECT_EQ(options(Script().inspect([this](LiveDialog &d) {
+        EXPECT_EQ(d.title(), "");
+        EXPECT_EQ(d.width(), 236);
+        EXPECT_EQ(d.height(), 156);
+        EXPECT_EQ(d.fontFace(), "MS Sans Serif");
+        EXPECT_EQ(d.text(kBold), "&Bold");
+        EXPECT_EQ(d.text(kCenter), "C&enter");
+        EXPECT_EQ(host_->live().portingLocks, 1); // the record stays locked while the dialog is open
+    }).cancel()), 517);
+    EXPECT_EQ(lastDialogReport().resourceId, 101);
+}
