@@ -83,7 +83,13 @@ public:
                     fail(std::string(what) + ": " + std::to_string(size) + " bytes at RVA " + std::to_string(rva) +
                          " run past the end of their section");
                 }
-                return detail::slice(bytes_, size_t{s.rawOffset} + inSection, size, what);
+                // 64-bit sum: on 32-bit hosts a wrapped offset would land inside the bytes.
+                const uint64_t fileOffset = uint64_t{s.rawOffset} + inSection;
+                if (fileOffset > bytes_.size()) {
+                    fail(std::string(what) + ": file offset " + std::to_string(fileOffset) + " lies past the end (" +
+                         std::to_string(bytes_.size()) + " bytes)");
+                }
+                return detail::slice(bytes_, static_cast<size_t>(fileOffset), size, what);
             }
         }
         fail(std::string(what) + ": RVA " + std::to_string(rva) + " lies in no section's file data");

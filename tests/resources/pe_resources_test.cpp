@@ -71,6 +71,8 @@ TEST(PeResources, RefusesWhatIsNotAPeImage)
         {"section table past the end", [](Bytes &b) { b[0x86] = 0xFF; }, "section table"},
         {"directory outside every section", [](Bytes &b) { restest::set32(b, 0x98 + 96 + 16, 0x9000); },
          "lies in no section"},
+        {"section data past the end of the file", [](Bytes &b) { restest::set32(b, 0x98 + 224 + 20, 0xFFFFFFF0); },
+         "past the end"},
         {"directory longer than its section", [](Bytes &b) { restest::set32(b, 0x98 + 96 + 20, 0x10000); },
          "run past the end of their section"},
     };
