@@ -20,7 +20,8 @@ const char *kRenderFooter = R"(Examples:
 
 Text: "\n" starts a new line, "\\" is a backslash. Positions are pixels of the
 full-size plate, or percentages ("50%,50%" is the centre, the default).
-Keyframes are FRAME=VALUE; between keys values move linearly.)";
+Keyframes are FRAME=VALUE; between keys values move linearly.
+)";
 
 } // namespace
 
@@ -30,38 +31,49 @@ int main(int argc, char **argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", "quillomark 1.0");
     std::string module = defaultModulePath();
-    app.add_option("--module", module, "The effect module to load (default: the one beside this program)");
+    app.add_option("--module", module, "The effect module to load (default: the one beside this program)")
+        ->type_name("FILE");
 
     RenderOptions r;
     CLI::App *render = app.add_subcommand("render", "Render text into an image or an image sequence");
     render->fallthrough();
     render->footer(kRenderFooter);
     render->add_option("text", r.text, "The text; \\n starts a new line");
-    render->add_option("--text", r.textOption, "The text, as an option");
-    render->add_option("--font", r.font, "Font family (see `quillomark fonts`)");
+    render->add_option("--text", r.textOption, "The text, as an option")->type_name("TEXT");
+    render->add_option("--font", r.font, "Font family (see `quillomark fonts`)")->type_name("NAME");
     render->add_flag("--bold", r.bold, "Bold");
     render->add_flag("--italic", r.italic, "Italic");
     render->add_flag("--underline", r.underline, "Underline");
     render->add_flag("--outline", r.outline, "Outline (hollow letters)");
-    render->add_option("--align", r.align, "left (default), center or right");
-    render->add_option("--size", r.size, "Point size, one point per pixel (default 36)");
-    render->add_option("--position", r.position, "X,Y of the block's anchor: pixels or percentages (default 50%,50%)");
-    render->add_option("--color,--colour", r.colour, "Text colour: #RRGGBB or a name (default red)");
-    render->add_option("--size-key", r.sizeKeys, "Size keyframe FRAME=SIZE (repeat)");
-    render->add_option("--position-key", r.positionKeys, "Position keyframe FRAME=X,Y (repeat)");
-    render->add_option("--color-key,--colour-key", r.colourKeys, "Colour keyframe FRAME=COLOUR (repeat)");
+    render->add_option("--align", r.align, "left (default), center or right")->type_name("SIDE");
+    render->add_option("--size", r.size, "Point size, one point per pixel (default 36)")->type_name("N");
+    render->add_option("--position", r.position, "Anchor of the block: pixels or percentages (default 50%,50%)")
+        ->type_name("X,Y");
+    render->add_option("--color,--colour", r.colour, "Text colour: #RRGGBB or a name (default red)")
+        ->type_name("COLOUR");
+    render->add_option("--size-key", r.sizeKeys, "Size keyframe (repeat)")->type_name("FRAME=N")->allow_extra_args(false);
+    render->add_option("--position-key", r.positionKeys, "Position keyframe (repeat)")
+        ->type_name("FRAME=X,Y")
+        ->allow_extra_args(false);
+    render->add_option("--color-key,--colour-key", r.colourKeys, "Colour keyframe (repeat)")
+        ->type_name("FRAME=COLOUR")
+        ->allow_extra_args(false);
     render->add_flag("--composite", r.composite, "Draw over the plate instead of on transparent black");
     render->add_flag("--draft", r.draft, "Draft quality: aliased, fast");
     render->add_flag("--high-quality", r.highQuality, "High quality: anti-aliased (the default)");
-    render->add_option("--downsample", r.downsample, "Proxy render at N/D of full size, e.g. 1/2 or 1/2,1/4");
-    render->add_option("--input,-i", r.input, "Plate image to draw over");
-    render->add_option("--plate", r.plate, "Generated plate WIDTHxHEIGHT (default 1280x720)");
-    render->add_option("--plate-color,--plate-colour", r.plateColour, "Generated plate colour");
-    render->add_option("--plate-gradient", r.plateGradient, "Generated plate gradient TOP,BOTTOM colours");
-    render->add_option("--frames", r.frames, "Frames to render, FIRST-LAST or one frame (default: the keyframes')");
-    render->add_option("-o,--output", r.output, "Output image; a sequence names its frame number, out.%04d.png");
-    render->add_option("--project", r.project, "Load a project file");
-    render->add_option("--save-project", r.saveProject, "Save the project to a file");
+    render->add_option("--downsample", r.downsample, "Proxy render at N/D of full size, e.g. 1/2 or 1/2,1/4")
+        ->type_name("RATIO");
+    render->add_option("--input,-i", r.input, "Plate image to draw over")->type_name("FILE");
+    render->add_option("--plate", r.plate, "Generated plate size (default 1280x720)")->type_name("WxH");
+    render->add_option("--plate-color,--plate-colour", r.plateColour, "Generated plate colour")->type_name("COLOUR");
+    render->add_option("--plate-gradient", r.plateGradient, "Generated plate, a vertical gradient")
+        ->type_name("TOP,BOTTOM");
+    render->add_option("--frames", r.frames, "Frames to render, or one frame (default: the keyframes')")
+        ->type_name("FIRST-LAST");
+    render->add_option("-o,--output", r.output, "Output image; a sequence names its frame number, out.%04d.png")
+        ->type_name("FILE");
+    render->add_option("--project", r.project, "Load a project file")->type_name("FILE");
+    render->add_option("--save-project", r.saveProject, "Save the project to a file")->type_name("FILE");
     render->add_flag("--progress", r.progress, "Show the progress bar even when stderr is not a terminal");
     render->add_flag("-q,--quiet", r.quiet, "No progress bar");
 

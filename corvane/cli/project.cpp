@@ -10,7 +10,7 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 namespace quillomark {
 
