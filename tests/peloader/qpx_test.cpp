@@ -1,0 +1,185 @@
+// The shipped Quillomark.QPX itself, loaded by the host: every import it
+// has is provided, it starts and runs like Quillomark.so, and files that
+// are not such a module are refused with a clear message.
+#include "pe_test_support.h"
+
+#include "host.h"
+#include "host_imports.h"
+#include "pe_module.h"
+#include "resources/res_file.h"
+#include "res_writer.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+using namespace corvane::pe;
+using corvane::Host;
+using corvane::HostError;
+using testing::HasSubstr;
+
+namespace {
+
+const std::string kQpx = QM_QPX_PATH;
+
+// Records every import while the host's bindings answer.
+struct RecordingImports : ImportResolver {
+    struct Seen {
+        std::string name;
+        bool provided;
+    };
+    std::vector<Seen> seen;
+    void *resolve(const ImportRef &ref) override
+    {
+        void *address = HostImports::instance().resolve(ref);
+        seen.push_back({describe(ref), address != nullptr});
+        return address;
+    }
+};
+
+// The check that fails as soon as the shipped module imports something the
+// loader does not provide: the message lists every such import.
+TEST(ShippedModule, EveryImportIsProvidedByTheHost)
+{
+    RecordingImports imports;
+    try {
+        PeImage::load(kQpx, imports, LoadOptions{.initialize = false});
+    } catch (const PeError &e) {
+        ADD_FAILURE() << e.what();
+    }
+    ASSERT_FALSE(imports.seen.empty());
+    std::set<std::string> dlls;
+    for (const auto &s : imports.seen) {
+        EXPECT_TRUE(s.provided) << s.name << " is imported by Quillomark.QPX but not provided";
+        std::string dll = s.name.substr(0, s.name.find('!'));
+        std::transform(dll.begin(), dll.end(), dll.begin(), [](unsigned char c) { return std::tolower(c); });
+        dlls.insert(dll);
+    }
+    // Nothing beyond the system libraries and the porting library.
+    for (const std::string &dll : dlls)
+        EXPECT_THAT((std::vector<std::string>{"corvane1.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"}),
+                    testing::Contains(dll));
+    EXPECT_TRUE(dlls.count("corvane1.dll"));
+}
+
+TEST(ShippedModule, LoadsWithMainItsOnlyExport)
+{
+    auto module = PeModule::load(kQpx);
+    EXPECT_EQ(module->image().exportNames(), std::vector<std::string>{"main"});
+    EXPECT_NE(module->entry(), nullptr);
+    EXPECT_NE(module->entry(), module->rawMain()); // calls go through the thread-block entry
+    EXPECT_GE(module->image().tlsIndex(), 0);      // the runtime's TLS directory
+}
+
+TEST(ShippedModule, ItsResourcesAreTheCompiledScript)
+{
+    auto module = PeModule::load(kQpx);
+    const std::vector<uint8_t> fromImage = buildResFile(module->image().resources());
+    const auto mine = corvane::ResourceFile::parse(fromImage);
+    const std::vector<uint8_t> compiled = petest::readBytes(QM_RES_FILE);
+    const auto script = corvane::ResourceFile::parse(compiled);
+    ASSERT_EQ(mine.resources().size(), script.resources().size());
+    for (const auto &r : script.resources()) {
+        const auto match = std::find_if(mine.resources().begin(), mine.resources().end(), [&](const auto &m) {
+            return m.type == r.type && m.name == r.name && m.language == r.language;
+        });
+        ASSERT_NE(match, mine.resources().end()) << (r.type.isId ? std::to_string(r.type.id) : r.type.name);
+        EXPECT_TRUE(std::equal(match->data.begin(), match->data.end(), r.data.begin(), r.data.end()));
+    }
+}
+
+TEST(ShippedModule, TwoCopiesLoadSideBySide)
+{
+    auto first = PeModule::load(kQpx);
+    auto second = PeModule::load(kQpx);
+    EXPECT_TRUE(second->image().relocated());
+    EXPECT_NE(first->entry(), second->entry());
+    Host a(kQpx), b(kQpx);
+    ASSERT_EQ(a.globalSetup(), 0);
+    ASSERT_EQ(b.globalSetup(), 0);
+    EXPECT_EQ(a.about(), b.about());
+}
+
+// The host drives the Windows module exactly as the Linux one.
+TEST(ShippedModule, HostGetsTheSameAnswersAsFromTheSharedObject)
+{
+    Host qpx(kQpx);
+    Host so(QM_MODULE_PATH);
+    EXPECT_EQ(qpx.globalSetup(), so.globalSetup());
+    EXPECT_EQ(qpx.out().outFlags, so.out().outFlags);
+    EXPECT_EQ(qpx.about(), so.about());
+    EXPECT_FALSE(qpx.about().empty());
+    EXPECT_EQ(qpx.paramSetup(), so.paramSetup());
+    ASSERT_EQ(qpx.parameters().size(), so.parameters().size());
+    for (size_t i = 0; i < qpx.parameters().size(); ++i) {
+        const auto &p = qpx.parameters()[i], &q = so.parameters()[i];
+        EXPECT_EQ(p.name, q.name);
+        EXPECT_EQ(p.type, q.type);
+        EXPECT_EQ(p.sliderMin, q.sliderMin);
+        EXPECT_EQ(p.sliderMax, q.sliderMax);
+        EXPECT_EQ(p.sliderDefault, q.sliderDefault);
+        EXPECT_EQ(p.label, q.label);
+    }
+    auto &i = qpx.newInstance();
+    auto &j = so.newInstance();
+    EXPECT_EQ(i.setup(), j.setup());
+    EXPECT_EQ(i.storedRecord(), j.storedRecord());
+    EXPECT_EQ(i.teardown(), j.teardown());
+    EXPECT_EQ(qpx.globalTeardown(), so.globalTeardown());
+    EXPECT_TRUE(qpx.live().empty()) << qpx.live();
+    EXPECT_TRUE(qpx.misuses().empty());
+}
+
+TEST(ShippedModule, CalledFromAnotherThreadItGetsThatThreadsBlock)
+{
+    Host qpx(kQpx);
+    ASSERT_EQ(qpx.globalSetup(), 0);
+    std::string fromThread;
+    std::thread t([&] { fromThread = qpx.about(); });
+    t.join();
+    EXPECT_EQ(fromThread, qpx.about());
+}
+
+// Foreign or damaged files given to the host as modules.
+TEST(ForeignModules, AreRefusedWithAClearMessage)
+{
+    std::vector<uint8_t> qpx = petest::readBytes(kQpx);
+    ASSERT_GT(qpx.size(), 4096u);
+    const petest::ScratchFile truncated("truncated.QPX", std::vector<uint8_t>(qpx.begin(), qpx.begin() + 3000));
+    const petest::ScratchFile headerOnly("header.QPX", std::vector<uint8_t>(qpx.begin(), qpx.begin() + 40));
+    const petest::ScratchFile text("notes.QPX", std::vector<uint8_t>{'n', 'o', 't', 'e', 's', '\n'});
+
+    struct Row {
+        std::string path;
+        std::string message;
+    };
+    const Row rows[] = {
+        {petest::fixture("pe_runtime.dll"), "exports no `main`"},
+        {petest::fixture("pe_amd64.dll"), "64-bit"},
+        {truncated.path(), "truncated"},
+        {headerOnly.path(), "not a PE file"},
+        {text.path(), "not a module this host can load"},
+        {petest::fixture("pe_unprovided.dll"), "KERNEL32.dll!GetCurrentDirectoryA, KERNEL32.dll!GetTickCount"},
+    };
+    for (const Row &row : rows) {
+        try {
+            Host host(row.path);
+            ADD_FAILURE() << row.path << " was accepted";
+        } catch (const HostError &e) {
+            EXPECT_THAT(e.what(), HasSubstr(row.path)) << row.path;
+            EXPECT_THAT(e.what(), HasSubstr(row.message)) << row.path;
+        }
+    }
+}
+
+// A DLL on the full mingw runtime starts and stops on the shims alone.
+TEST(ForeignModules, MingwRuntimeStartsAndStopsOnTheShims)
+{
+    auto image = PeImage::load(petest::fixture("pe_runtime.dll"), HostImports::instance());
+    EXPECT_EQ(petest::callExport<int (*)(const char *)>(*image, "notMain", "hello"), 5);
+    image.reset(); // detach runs the runtime's exit code
+}
+
+} // namespace
