@@ -1,0 +1,98 @@
+// The dispatcher and the settings record's conversion, through `main`.
+#include "lifecycle_support.h"
+
+#include <climits>
+#include <random>
+
+using namespace corvane;
+using namespace qmtest;
+
+namespace {
+
+class Dispatch : public ModuleTest {
+protected:
+    void SetUp() override
+    {
+        ModuleTest::SetUp();
+        ASSERT_EQ(inst.setup(), 0);
+    }
+    Instance &inst = host.newInstance();
+};
+
+Bytes bytesOf(const void *p, size_t n) { return Bytes(static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n); }
+
+TEST_F(Dispatch, CodesWithoutHandlerAnswerZeroAndChangeNothing)
+{
+    inst.setStoredRecord(busyStored());
+    const int32_t codes[] = {2, 7, 10, 12, -1, 255, INT32_MIN, INT32_MAX};
+    for (int32_t code : codes) {
+        host.in().sequenceData = host.out().sequenceData = inst.handle();
+        host.in().globalData = host.out().globalData = nullptr;
+        host.out().outFlags = 0x1234;
+        std::strcpy(host.out().returnMessage, "untouched");
+        const Bytes inBefore = bytesOf(&host.in(), sizeof(HostInData));
+        const Bytes outBefore = bytesOf(&host.out(), sizeof(HostOutData));
+        EXPECT_EQ(host.callMain(code), 0) << code;
+        EXPECT_EQ(bytesOf(&host.in(), sizeof(HostInData)), inBefore) << code;
+        EXPECT_EQ(bytesOf(&host.out(), sizeof(HostOutData)), outBefore) << code;
+        // Converted on the way in and back on the way out.
+        EXPECT_EQ(inst.storedRecord(), busyStored()) << code;
+    }
+}
+
+TEST_F(Dispatch, RecordNamedOnlyByTheOutputIsConvertedOnlyOnExit)
+{
+    inst.setStoredRecord(busyStored());
+    host.in().sequenceData = nullptr;
+    host.out().sequenceData = inst.handle();
+    ASSERT_EQ(host.callMain(2), 0);
+    Bytes once = busyStored();
+    const Bytes native = inst.storedRecord();
+    // Numbers reversed, strings as they were.
+    const uint8_t head[6] = {0xED, 0x2B, 0xFF, 0x00, 0x00, 0x01};
+    EXPECT_EQ(hex(native, 0, 6), hex(Bytes(head, head + 6), 0, 6));
+    EXPECT_EQ(hex(native, kStyleAt, 4), "05 00 02 00 ");
+    EXPECT_TRUE(std::equal(native.begin() + kTextAt, native.begin() + kStyleAt, once.begin() + kTextAt));
+    // A second conversion restores the stored form.
+    host.in().sequenceData = nullptr;
+    host.out().sequenceData = inst.handle();
+    ASSERT_EQ(host.callMain(7), 0);
+    EXPECT_EQ(inst.storedRecord(), busyStored());
+}
+
+TEST_F(Dispatch, RecordNamedOnlyByTheInputIsConvertedOnlyOnEntry)
+{
+    inst.setStoredRecord(blankStored());
+    host.in().sequenceData = inst.handle();
+    host.out().sequenceData = nullptr;
+    ASSERT_EQ(host.callMain(10), 0);
+    EXPECT_EQ(hex(inst.storedRecord(), 0, 6), "ED 2B FF 00 00 01 ");
+}
+
+TEST_F(Dispatch, AnyRecordSurvivesTheRoundTripUnchanged)
+{
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 20; ++round) {
+        Bytes b(kRecordSize);
+        for (auto &x : b)
+            x = static_cast<uint8_t>(rng());
+        inst.setStoredRecord(b);
+        ASSERT_EQ(inst.command(2), 0);
+        ASSERT_EQ(inst.storedRecord(), b) << "round " << round;
+    }
+}
+
+TEST_F(Dispatch, FailingHandlerStillHasTheRecordConvertedBack)
+{
+    Bytes damaged = busyStored();
+    damaged[0] = 0x12; // magic 12 FF 2B ED
+    inst.setStoredRecord(damaged);
+    const Handle before = inst.handle();
+    host.out().outFlags = 0;
+    EXPECT_EQ(inst.command(CmdInstanceResetup), 512);
+    EXPECT_EQ(host.message(), kDamaged);
+    EXPECT_EQ(inst.handle(), before);
+    EXPECT_EQ(inst.storedRecord(), damaged);
+}
+
+} // namespace
