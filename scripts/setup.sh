@@ -18,11 +18,22 @@ i386_pkgs=(
   libfreetype-dev:i386 libfontconfig-dev:i386 libstdc++6:i386 libpng-dev:i386
 )
 
+# A package installed for two architectures answers once per architecture:
+# ask for the native one by name, falling back for architecture-free ones.
+native_arch=$(dpkg --print-architecture)
+installed() {
+  local status
+  case $1 in
+    *:*) status=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) || return 1 ;;
+    *) status=$(dpkg-query -W -f='${Status}' "$1:$native_arch" 2>/dev/null) ||
+         status=$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) || return 1 ;;
+  esac
+  [ "$status" = "install ok installed" ]
+}
+
 missing=()
 for p in "${native_pkgs[@]}" "${i386_pkgs[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -eq 0 ]; then

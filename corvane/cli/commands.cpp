@@ -292,7 +292,11 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
 
         auto session = openSession(modulePath);
         for (size_t i = 0; i < layers.size(); ++i) {
-            checkSizes(layers[i].tracks.size, session->sizeRange(), "layer " + std::to_string(i + 1) + ": ");
+            try {
+                checkSizes(layers[i].tracks.size, session->sizeRange(), "layer " + std::to_string(i + 1) + ": ");
+            } catch (const UsageError &e) {
+                throw ProjectError("project \"" + o.project + "\": " + e.what());
+            }
             session->addLayerFromRecord(layers[i], static_cast<int32_t>(i + 1));
         }
         if (textGiven) {
