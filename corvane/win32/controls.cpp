@@ -22,7 +22,8 @@ LRESULT copyOut(std::string_view text, WPARAM max, char *buffer)
     if (!buffer || max == 0)
         return 0;
     const size_t n = std::min<size_t>(text.size(), static_cast<size_t>(max) - 1);
-    std::memcpy(buffer, text.data(), n);
+    if (n > 0)
+        std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return static_cast<LRESULT>(n);
 }
