@@ -19,15 +19,25 @@ constexpr size_t kPatternOffset = 118;
 
 // Every host alive, oldest first, and the hosts inside `main` (one thread of
 // control, as the host contract has it; nested only if a module re-enters).
-std::vector<Host::Impl *> gHosts;
-std::vector<Host::Impl *> gRunning;
+// Made on first use and never destroyed, so hosts living in static storage
+// find them whatever the order of construction and destruction.
+std::vector<Host::Impl *> &hosts()
+{
+    static auto *list = new std::vector<Host::Impl *>;
+    return *list;
+}
+std::vector<Host::Impl *> &running()
+{
+    static auto *list = new std::vector<Host::Impl *>;
+    return *list;
+}
 
 } // namespace
 
 Host::Impl *implFrom(EffectRef ref)
 {
     auto *p = reinterpret_cast<Host::Impl *>(ref);
-    for (Host::Impl *h : gHosts)
+    for (Host::Impl *h : hosts())
         if (h == p)
             return p;
     return nullptr;
@@ -35,16 +45,16 @@ Host::Impl *implFrom(EffectRef ref)
 
 Host::Impl *activeImpl()
 {
-    if (!gRunning.empty())
-        return gRunning.back();
-    return gHosts.empty() ? nullptr : gHosts.back();
+    if (!running().empty())
+        return running().back();
+    return hosts().empty() ? nullptr : hosts().back();
 }
 
 Host::Impl *implOwningHandle(Handle h)
 {
     if (!h)
         return nullptr;
-    for (Host::Impl *impl : gHosts)
+    for (Host::Impl *impl : hosts())
         if (impl->handles.count(h))
             return impl;
     return nullptr;
@@ -52,7 +62,7 @@ Host::Impl *implOwningHandle(Handle h)
 
 TableEntry *findTable(StringTableRef ref, Host::Impl **owner)
 {
-    for (Host::Impl *impl : gHosts)
+    for (Host::Impl *impl : hosts())
         for (TableEntry &t : impl->tables)
             if (t.info.ref == ref) {
                 *owner = impl;
@@ -106,7 +116,7 @@ Host::Host(const std::string &modulePath) : impl_(std::make_unique<Impl>())
     impl_->module = loadModule(modulePath);
     impl_->main = impl_->module->entry();
     installServices(*impl_);
-    gHosts.push_back(impl_.get());
+    hosts().push_back(impl_.get());
 }
 
 Host::~Host()
@@ -122,17 +132,17 @@ Host::~Host()
         // A destructor has no one to report to; what is left is released below.
     }
     impl_->releaseEverything();
-    gHosts.erase(std::remove(gHosts.begin(), gHosts.end(), impl_.get()), gHosts.end());
+    hosts().erase(std::remove(hosts().begin(), hosts().end(), impl_.get()), hosts().end());
     impl_->module.reset();
 }
 
 int32_t Host::callMain(int32_t cmd, ParamDef **params, EffectWorld *output)
 {
-    gRunning.push_back(impl_.get());
+    running().push_back(impl_.get());
     ++impl_->mainDepth;
     const int32_t result = impl_->main(cmd, &impl_->in, &impl_->out, params, output);
     --impl_->mainDepth;
-    gRunning.pop_back();
+    running().pop_back();
     impl_->releaseTransientPorts();
     if (impl_->pending) {
         std::exception_ptr e = impl_->pending;

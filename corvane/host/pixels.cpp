@@ -46,11 +46,28 @@ Box clipTo(Box b, const EffectWorld *w)
     return {std::max(b.left, 0), std::max(b.top, 0), std::min(b.right, w->width), std::min(b.bottom, w->height)};
 }
 
-inline uint32_t lerpChannel(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, uint32_t fx, uint32_t fy)
+// Weights are in 1/256 pixel; both channel pairs of a pixel are weighted at
+// once in the halves of a 32-bit word (each half stays below 2^16).
+inline uint32_t lerpPair(uint32_t a, uint32_t b, uint32_t w)
 {
-    const uint64_t top = p00 * (65536u - fx) + p10 * fx;   // < 2^24
-    const uint64_t bottom = p01 * (65536u - fx) + p11 * fx;
-    return static_cast<uint32_t>((top * (65536u - fy) + bottom * fy + (1ull << 31)) >> 32);
+    const uint32_t v = a * (256u - w) + b * w;
+    return ((v + 0x00800080u) >> 8) & 0x00FF00FFu;
+}
+
+inline uint32_t lerpPixel(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, uint32_t wx, uint32_t wy)
+{
+    constexpr uint32_t kEven = 0x00FF00FFu;
+    const uint32_t even = lerpPair(lerpPair(p00 & kEven, p10 & kEven, wx), lerpPair(p01 & kEven, p11 & kEven, wx), wy);
+    const uint32_t odd = lerpPair(lerpPair((p00 >> 8) & kEven, (p10 >> 8) & kEven, wx),
+                                  lerpPair((p01 >> 8) & kEven, (p11 >> 8) & kEven, wx), wy);
+    return even | (odd << 8);
+}
+
+inline uint32_t word(const HostPixel &p)
+{
+    uint32_t v;
+    std::memcpy(&v, &p, 4);
+    return v;
 }
 
 int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixel *out)
@@ -64,32 +81,33 @@ int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixe
     }
     if (!out)
         return kParamErr;
-    *out = {};
-    if (!block || !usable(block->src))
+    if (!block || !usable(block->src)) {
+        *out = {};
         return kParamErr;
+    }
     const EffectWorld *w = block->src;
     const int32_t ix = x >> 16, iy = y >> 16; // toward -infinity
     const uint32_t fx = static_cast<uint32_t>(x) & 0xFFFFu, fy = static_cast<uint32_t>(y) & 0xFFFFu;
-    if (ix < -1 || iy < -1 || ix >= w->width || iy >= w->height)
+    if (ix < -1 || iy < -1 || ix >= w->width || iy >= w->height) {
+        *out = {};
         return 0;
-
-    const HostPixel zero{};
+    }
     const bool hasLeft = ix >= 0, hasRight = ix + 1 < w->width;
     const bool hasTop = iy >= 0, hasBottom = iy + 1 < w->height;
     const HostPixel *rowTop = hasTop ? rowOf(w, iy) : nullptr;
     const HostPixel *rowBottom = hasBottom ? rowOf(w, iy + 1) : nullptr;
-    const HostPixel &p00 = hasTop && hasLeft ? rowTop[ix] : zero;
     if (fx == 0 && fy == 0) {
-        *out = p00;
+        *out = hasTop && hasLeft ? rowTop[ix] : HostPixel{};
         return 0;
     }
-    const HostPixel &p10 = hasTop && hasRight ? rowTop[ix + 1] : zero;
-    const HostPixel &p01 = hasBottom && hasLeft ? rowBottom[ix] : zero;
-    const HostPixel &p11 = hasBottom && hasRight ? rowBottom[ix + 1] : zero;
-    out->alpha = static_cast<uint8_t>(lerpChannel(p00.alpha, p10.alpha, p01.alpha, p11.alpha, fx, fy));
-    out->red = static_cast<uint8_t>(lerpChannel(p00.red, p10.red, p01.red, p11.red, fx, fy));
-    out->green = static_cast<uint8_t>(lerpChannel(p00.green, p10.green, p01.green, p11.green, fx, fy));
-    out->blue = static_cast<uint8_t>(lerpChannel(p00.blue, p10.blue, p01.blue, p11.blue, fx, fy));
+    // Nearest 1/256; a fraction that rounds up to a whole pixel lands on it exactly.
+    const uint32_t wx = (fx + 128) >> 8, wy = (fy + 128) >> 8;
+    const uint32_t p00 = hasTop && hasLeft ? word(rowTop[ix]) : 0;
+    const uint32_t p10 = hasTop && hasRight ? word(rowTop[ix + 1]) : 0;
+    const uint32_t p01 = hasBottom && hasLeft ? word(rowBottom[ix]) : 0;
+    const uint32_t p11 = hasBottom && hasRight ? word(rowBottom[ix + 1]) : 0;
+    const uint32_t v = lerpPixel(p00, p10, p01, p11, wx, wy);
+    std::memcpy(out, &v, 4);
     return 0;
 }
 
