@@ -8,10 +8,12 @@
 #include "pe_module.h"
 #include "resources/res_file.h"
 #include "res_writer.h"
+#include "thread_block.h"
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <thread>
 
@@ -140,6 +142,103 @@ TEST(ShippedModule, CalledFromAnotherThreadItGetsThatThreadsBlock)
     std::thread t([&] { fromThread = qpx.about(); });
     t.join();
     EXPECT_EQ(fromThread, qpx.about());
+}
+
+// Settings record in stored form: text (C string) at 6, font name (length
+// byte first) at 262, style and alignment as big-endian words at 518, 520.
+std::vector<uint8_t> storedRecord(const std::string &text, const std::string &font, uint16_t style, uint16_t align)
+{
+    std::vector<uint8_t> r(corvane::kStoredRecordSize, 0);
+    const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
+    std::memcpy(r.data(), head, sizeof head);
+    std::memcpy(r.data() + 6, text.data(), text.size());
+    r[262] = static_cast<uint8_t>(font.size());
+    std::memcpy(r.data() + 263, font.data(), font.size());
+    r[518] = static_cast<uint8_t>(style >> 8);
+    r[519] = static_cast<uint8_t>(style);
+    r[520] = static_cast<uint8_t>(align >> 8);
+    r[521] = static_cast<uint8_t>(align);
+    return r;
+}
+
+// Renders through one module; the input is a pattern so compositing shows.
+std::vector<uint8_t> renderWith(Host &host, const std::vector<uint8_t> &record, const corvane::RenderSettings &settings,
+                                int32_t &result)
+{
+    corvane::Instance &instance = host.newInstance();
+    result = instance.setup();
+    if (result == 0) {
+        instance.setStoredRecord(record);
+        corvane::World input(160, 96), output(160, 96);
+        for (int32_t y = 0; y < input.height(); ++y)
+            for (int32_t x = 0; x < input.width(); ++x)
+                input.at(x, y) = HostPixel{255, static_cast<uint8_t>(x), static_cast<uint8_t>(y * 2),
+                                           static_cast<uint8_t>(x ^ y)};
+        result = instance.render(settings, input, output);
+        std::vector<uint8_t> bytes(output.pixels().size() * sizeof(HostPixel));
+        std::memcpy(bytes.data(), output.pixels().data(), bytes.size());
+        host.removeInstance(instance);
+        return bytes;
+    }
+    host.removeInstance(instance);
+    return {};
+}
+
+TEST(ShippedModule, RendersAreByteIdenticalToTheSharedObjects)
+{
+    Host qpx(kQpx);
+    Host so(QM_MODULE_PATH);
+    for (Host *h : {&qpx, &so}) {
+        ASSERT_EQ(h->globalSetup(), 0) << h->message();
+        ASSERT_EQ(h->paramSetup(), 0) << h->message();
+    }
+    struct Row {
+        const char *name;
+        std::vector<uint8_t> record;
+        corvane::RenderSettings settings;
+    };
+    corvane::RenderSettings big, composite, draft, half;
+    big.size = 40;
+    big.x = 8 << 16;
+    big.y = 30 << 16;
+    composite.composite = true;
+    composite.colour = HostPixel{200, 10, 20, 250};
+    composite.x = (20 << 16) + 0x8000;
+    draft.quality = 0;
+    half.downsampleXDen = 2;
+    half.downsampleYDen = 2;
+    const Row rows[] = {
+        {"plain", storedRecord("Quillomark", "DejaVu Sans", 0, 0), {}},
+        {"lines", storedRecord("First line\r\nSecond, longer line\r\n3", "DejaVu Sans", 0, 1), big},
+        {"styled", storedRecord("Bold italic under", "DejaVu Serif", 1 | 2 | 4, 2), composite},
+        {"outline", storedRecord("Outline", "Liberation Sans", 8, 0), draft},
+        {"unknown font", storedRecord("Fallback \xe9", "No Such Font", 0, 0), half},
+    };
+    for (const Row &row : rows) {
+        int32_t a = -1, b = -1;
+        const auto fromQpx = renderWith(qpx, row.record, row.settings, a);
+        const auto fromSo = renderWith(so, row.record, row.settings, b);
+        EXPECT_EQ(a, b) << row.name;
+        EXPECT_EQ(a, 0) << row.name << ": " << qpx.message();
+        ASSERT_EQ(fromQpx.size(), fromSo.size()) << row.name;
+        EXPECT_TRUE(fromQpx == fromSo) << row.name << ": renders differ";
+        // Text was drawn: the output is not all one value.
+        EXPECT_NE(std::count(fromQpx.begin(), fromQpx.end(), fromQpx.front()), std::ptrdiff_t(fromQpx.size()))
+            << row.name;
+    }
+    EXPECT_EQ(qpx.globalTeardown(), 0);
+    EXPECT_TRUE(qpx.live().empty()) << qpx.live();
+    EXPECT_TRUE(qpx.misuses().empty());
+}
+
+TEST(ShippedModule, CallsRestoreTheCallersFs)
+{
+    Host qpx(kQpx);
+    const uint16_t before = currentFsSelector();
+    ASSERT_EQ(qpx.globalSetup(), 0);
+    EXPECT_EQ(currentFsSelector(), before);
+    EXPECT_EQ(qpx.globalTeardown(), 0);
+    EXPECT_EQ(currentFsSelector(), before);
 }
 
 // Foreign or damaged files given to the host as modules.
