@@ -510,14 +510,15 @@ void PeImage::initialize()
 PeImage::~PeImage()
 {
     if (attached_) {
-        ThreadBlockScope scope;
         try {
+            ThreadBlockScope scope;
             runInitializers(kProcessDetach);
+            if (entryRva_ != 0)
+                reinterpret_cast<InitRoutine>(base_ + entryRva_)(base_, kProcessDetach, nullptr);
         } catch (const PeError &) {
-            // The list was checked on attach; a damaged one now is the image's own doing.
+            // No thread block for this thread, or a callback list the image
+            // has damaged since attach: it is released without being told.
         }
-        if (entryRva_ != 0)
-            reinterpret_cast<InitRoutine>(base_ + entryRva_)(base_, kProcessDetach, nullptr);
     }
     if (tlsIndex_ >= 0)
         unregisterImageTls(static_cast<uint32_t>(tlsIndex_));
