@@ -36,7 +36,8 @@ enum { kTextBufferSize = kSettingsTextSize + 1 };
 /* Copies text into buf and ends it with a zero; returns its length. */
 inline size_t CopyTextField(char (&buf)[kTextBufferSize], const char *text)
 {
-    const size_t length = strnlen(text, kSettingsTextSize);
+    const void *end = memchr(text, 0, kSettingsTextSize);
+    const size_t length = end ? static_cast<size_t>(static_cast<const char *>(end) - text) : static_cast<size_t>(kSettingsTextSize);
     memcpy(buf, text, length);
     buf[length] = 0;
     return length;
