@@ -11,8 +11,9 @@
 //    takes a rectangle clips it to the world it writes, so a module can
 //    never make the host write outside a world.
 //  - `sampleAt` treats each pixel as a sample at its integer position and
-//    interpolates bilinearly between the four around (x, y); neighbours
-//    outside the source world count as transparent (all four bytes 0).
+//    interpolates bilinearly between the four around (x, y), with weights in
+//    steps of 1/256 pixel; neighbours outside the source world count as
+//    transparent (all four bytes 0).
 //  - `copyWorld` copies one to one; when the two rectangles differ in size
 //    their common top-left part is copied.
 //  - `iterate` reports progress as (base + rows done, final) to the progress

@@ -24,6 +24,19 @@ extern "C" StringTableRef GetStringTableRef(const HostInData *in)
     return *reinterpret_cast<const StringTableRef *>(*in->globalData);
 }
 
+extern "C" int32_t HasGlobalBlock(const HostInData *in)
+{
+    return in->globalData && *in->globalData;
+}
+
+extern "C" int32_t ReportNoGlobalBlock(const HostInData *in, HostOutData *out)
+{
+    // The table is not registered, so the message cannot come through it.
+    in->utils->copyString(out->returnMessage, gStringTable[kStrDamaged]);
+    out->outFlags = kErrorMessageFlags;
+    return kErrSettingsDamaged;
+}
+
 extern "C" void ReportMessage(const HostInData *in, HostOutData *out, StringTableRef table, int32_t index)
 {
     in->utils->copyString(out->returnMessage, in->getString(table, index));
@@ -59,6 +72,11 @@ extern "C" int32_t CmdGlobalSetupHandler(HostInData *in, HostOutData *out, Param
 
 extern "C" int32_t CmdGlobalTeardownHandler(HostInData *in, HostOutData *out, ParamDef **, EffectWorld *)
 {
+    // Nothing was registered (setup failed or never ran): nothing to undo.
+    if (!HasGlobalBlock(in)) {
+        out->globalData = nullptr;
+        return 0;
+    }
     in->closeStringTable(GetStringTableRef(in));
     *reinterpret_cast<StringTableRef *>(*out->globalData) = 0;
     in->utils->disposeHandle(in->globalData);
@@ -68,7 +86,8 @@ extern "C" int32_t CmdGlobalTeardownHandler(HostInData *in, HostOutData *out, Pa
 
 extern "C" int32_t CmdAboutHandler(HostInData *in, HostOutData *out, ParamDef **, EffectWorld *)
 {
-    const char *format = in->getString(GetStringTableRef(in), kStrAbout);
+    // Without a registered table the module's own entry serves.
+    const char *format = HasGlobalBlock(in) ? in->getString(GetStringTableRef(in), kStrAbout) : gStringTable[kStrAbout];
     // %ld is 32 bits to the host on every build.
     in->utils->formatString(out->returnMessage, format, static_cast<int32_t>(3), static_cast<int32_t>(2));
     return 0;

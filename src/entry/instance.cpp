@@ -26,6 +26,8 @@ int32_t ReportNoMemory(const HostInData *in, HostOutData *out, StringTableRef ta
 
 extern "C" int32_t CmdInstanceSetupHandler(HostInData *in, HostOutData *out, ParamDef **, EffectWorld *)
 {
+    if (!HasGlobalBlock(in))
+        return ReportNoGlobalBlock(in, out);
     const StringTableRef table = GetStringTableRef(in);
     Handle h = NewSettingsRecord();
     if (!h)
@@ -42,6 +44,8 @@ extern "C" int32_t CmdInstanceResetupHandler(HostInData *in, HostOutData *out, P
     if (!in->sequenceData)
         return CmdInstanceSetupHandler(in, out, params, output);
 
+    if (!HasGlobalBlock(in))
+        return ReportNoGlobalBlock(in, out);
     const StringTableRef table = GetStringTableRef(in);
     const TextSettings *s = reinterpret_cast<const TextSettings *>(*in->sequenceData);
     if (s->magic != kSettingsMagic) {

@@ -64,6 +64,12 @@ int32_t EffectMain(int32_t command, HostInData *in, HostOutData *out, ParamDef *
 
 /* The string-table handle kept in the global block. */
 StringTableRef GetStringTableRef(const HostInData *in);
+/* Whether the host presents a global block (global setup succeeded). */
+int32_t HasGlobalBlock(const HostInData *in);
+/* A command that needs the string table arrived without the global block:
+ * the damaged-structure message, quoted from the table itself, flags 256
+ * and 512. */
+int32_t ReportNoGlobalBlock(const HostInData *in, HostOutData *out);
 /* Copies string-table entry `index` into out->returnMessage. */
 void ReportMessage(const HostInData *in, HostOutData *out, StringTableRef table, int32_t index);
 

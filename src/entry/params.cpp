@@ -7,6 +7,8 @@
 // over into later ones, as hosts have always seen them.
 extern "C" int32_t CmdParamSetupHandler(HostInData *in, HostOutData *out, ParamDef **, EffectWorld *)
 {
+    if (!HasGlobalBlock(in))
+        return ReportNoGlobalBlock(in, out);
     const StringTableRef table = GetStringTableRef(in);
     HostUtilTable *utils = in->utils;
     ParamDef def;

@@ -103,3 +103,53 @@ TEST_F(Global, TeardownReleasesTheTableAndTheBlock)
 }
 
 } // namespace
+
+namespace {
+
+// A host that skips global setup (or carries on after it failed) must get a
+// clear answer, not a crash: there is no string table to take messages from.
+TEST(WithoutGlobalSetup, CommandsAnswerClearly)
+{
+    Host host(QM_MODULE_PATH);
+    struct Row {
+        const char *what;
+        int32_t command;
+        bool record;
+        int32_t result;
+    };
+    const Row rows[] = {
+        {"parameter setup", CmdParamSetup, false, 512},
+        {"instance setup", CmdInstanceSetup, false, 512},
+        {"re-setup without a record", CmdInstanceResetup, false, 512},
+        {"re-setup with a record", CmdInstanceResetup, true, 512},
+        {"global teardown", CmdGlobalTeardown, false, 0},
+        {"instance teardown", CmdInstanceTeardown, false, 0},
+    };
+    for (const Row &r : rows) {
+        Instance &inst = host.newInstance();
+        if (r.record)
+            inst.setStoredRecord(busyStored());
+        host.out().outFlags = 0x33;
+        std::memset(host.out().returnMessage, 0, kReturnMessageSize);
+        EXPECT_EQ(inst.command(r.command), r.result) << r.what;
+        if (r.result == 512) {
+            EXPECT_EQ(host.message(), kDamaged) << r.what;
+            EXPECT_EQ(host.out().outFlags, 256) << r.what;
+        } else {
+            EXPECT_EQ(host.out().outFlags, 0x33) << r.what;
+        }
+        EXPECT_EQ(host.out().globalData, nullptr) << r.what;
+        if (r.record) {
+            EXPECT_EQ(inst.storedRecord(), busyStored()) << r.what << ": the record stays the host's";
+            ASSERT_EQ(inst.teardown(), 0);
+        }
+        EXPECT_TRUE(host.live().empty()) << r.what << ": " << host.live();
+        host.removeInstance(inst);
+    }
+    EXPECT_EQ(host.parameters().size(), 0u);
+    // The about text needs no registered table.
+    EXPECT_EQ(host.about().substr(0, 18), "Quillomark, v3.2\r\r");
+    EXPECT_TRUE(host.misuses().empty());
+}
+
+} // namespace
