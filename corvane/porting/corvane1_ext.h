@@ -12,6 +12,8 @@
  *  - Ports over 32-bit host worlds draw white as {255,255,255,255} and black
  *    as {255,0,0,0} (HostPixel order alpha, red, green, blue); text paints
  *    only its ink pixels.
+ *  - hWndMain points at a static tag inside this library: a stand-in for the
+ *    host's main window, to be recognised, never dereferenced.
  *  - Heap scramble: while on, every classic call first moves every unlocked
  *    handle block (and the pixels of every offscreen whose pixels are not
  *    locked) to a new address, poisoning and freeing the old memory.
@@ -47,7 +49,10 @@ typedef struct CorvaneFontDesc {
 enum { corvaneNoFontErr = -32615 };
 
 /* A port over a host 32-bit world; null on failure (QDError says why). The
- * pixels stay the caller's; the port must be disposed before they go. */
+ * pixels stay the caller's and never move; the port must be disposed before
+ * they go. Its pixel map holds rowBytes with the flag bits when the rows fit
+ * in 0x3FFF bytes, and 0 with the flag bits otherwise (drawing still uses
+ * the full distance). */
 GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t width, int32_t height);
 void CorvaneDisposePort(GWorldPtr port);
 

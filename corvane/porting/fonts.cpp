@@ -80,16 +80,6 @@ bool utf8To1252(const char *utf8, std::string &out) {
 class FontTable {
 public:
     FontTable() { load(); }
-    ~FontTable() {
-        for (auto &[key, f] : open_)
-            if (f->face)
-                FT_Done_Face(f->face);
-        if (library_)
-            FT_Done_FreeType(library_);
-        if (config_)
-            FcConfigDestroy(config_);
-        FcFini();
-    }
 
     std::vector<Family> families;
 
@@ -150,6 +140,9 @@ private:
             families.push_back(std::move(family));
         if (families.size() > 32767) // font numbers are 16-bit
             families.resize(32767);
+        // Everything needed is copied out: the configuration can go now.
+        FcConfigDestroy(config_);
+        config_ = nullptr;
     }
 
     // Without the usual default face: whatever fontconfig gives for sans-serif.
@@ -222,9 +215,11 @@ private:
     }
 };
 
+// Never destroyed: text may still be measured while the process exits, and
+// fontconfig may have other users then.
 FontTable &table() {
-    static FontTable t;
-    return t;
+    static FontTable *t = new FontTable;
+    return *t;
 }
 
 bool isBold(const FaceFile &f) { return f.weight >= FC_WEIGHT_DEMIBOLD; }

@@ -34,9 +34,11 @@ struct Heap {
     int16_t lastError = noErr;
 };
 
+// Never destroyed: other libraries' static destructors may still release
+// handles while the process exits.
 Heap &heap() {
-    static Heap h;
-    return h;
+    static Heap *h = new Heap;
+    return *h;
 }
 
 char **takeMaster() {

@@ -60,8 +60,9 @@ void clearToWhite(char *pixels, size_t size, int16_t depth) {
     std::memset(pixels, depth == 1 ? 0x00 : 0xFF, size);
 }
 
+// Never destroyed, like the heap: ports may be released during exit.
 PortTable &table() {
-    static PortTable t;
+    static PortTable &t = *new PortTable;
     if (!t.screen) {
         QdRect bounds{0, 0, kScreenHeight, kScreenWidth};
         int32_t rowBytes = ((kScreenWidth + 31) / 32) * 4;

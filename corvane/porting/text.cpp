@@ -40,7 +40,7 @@ int16_t clamp16(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, 
 
 // Each face keeps one size; setting it again is costly for hinted faces.
 bool setPixelSize(FT_Face face, int32_t ppem) {
-    static std::unordered_map<FT_Face, int32_t> current;
+    static auto &current = *new std::unordered_map<FT_Face, int32_t>; // outlives exit-time callers
     auto it = current.find(face);
     if (it != current.end() && it->second == ppem)
         return true;
@@ -69,7 +69,7 @@ const std::array<Fixed, 256> &rawAdvances(const TextSetup &s) {
     struct Entry {
         std::array<Fixed, 256> adv;
     };
-    static std::map<std::pair<FT_Face, int32_t>, Entry> cache;
+    static auto &cache = *new std::map<std::pair<FT_Face, int32_t>, Entry>; // outlives exit-time callers
     auto key = std::make_pair(s.face.face, s.ppem);
     auto it = cache.find(key);
     if (it != cache.end())

@@ -122,7 +122,8 @@ inline std::string regularFaceFile(const char *family) {
                                   FC_WEIGHT_REGULAR, FC_SLANT, FcTypeInteger, FC_SLANT_ROMAN, FC_WIDTH,
                                   FcTypeInteger, FC_WIDTH_NORMAL, nullptr);
     FcObjectSet *os = FcObjectSetBuild(FC_FILE, nullptr);
-    FcFontSet *set = FcFontList(nullptr, p, os);
+    FcConfig *config = FcInitLoadConfigAndFonts(); // own configuration, released below
+    FcFontSet *set = FcFontList(config, p, os);
     FcChar8 *file = nullptr;
     if (set && set->nfont > 0 && FcPatternGetString(set->fonts[0], FC_FILE, 0, &file) == FcResultMatch)
         path = reinterpret_cast<const char *>(file);
@@ -130,6 +131,7 @@ inline std::string regularFaceFile(const char *family) {
         FcFontSetDestroy(set);
     FcObjectSetDestroy(os);
     FcPatternDestroy(p);
+    FcConfigDestroy(config);
     return path;
 }
 
