@@ -57,8 +57,9 @@ public:
     World(int32_t width, int32_t height, HostPixel fill = {0, 0, 0, 0});
     World(const World &) = delete;
     World &operator=(const World &) = delete;
-    World(World &&) noexcept = default;
-    World &operator=(World &&) noexcept = default;
+    // The record moves with the pixels; the moved-from world is empty.
+    World(World &&other) noexcept;
+    World &operator=(World &&other) noexcept;
 
     int32_t width() const { return record_.width; }
     int32_t height() const { return record_.height; }

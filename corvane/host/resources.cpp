@@ -227,6 +227,23 @@ World::World(int32_t width, int32_t height, HostPixel fill)
     record_.extent = {0, 0, clamp16(height), clamp16(width)};
 }
 
+World::World(World &&other) noexcept : pixels_(std::move(other.pixels_)), record_(other.record_)
+{
+    other.pixels_.clear();
+    other.record_ = EffectWorld{};
+}
+
+World &World::operator=(World &&other) noexcept
+{
+    if (this != &other) {
+        pixels_ = std::move(other.pixels_);
+        record_ = other.record_;
+        other.pixels_.clear();
+        other.record_ = EffectWorld{};
+    }
+    return *this;
+}
+
 HostPixel &World::at(int32_t x, int32_t y)
 {
     if (x < 0 || y < 0 || x >= width() || y >= height())

@@ -230,3 +230,24 @@ TEST_F(Resources, HostReleasesWhatAModuleLeftBehind)
 }
 
 } // namespace
+
+namespace {
+
+TEST(HostWorld, MovesKeepTheRecordWithThePixels)
+{
+    World a(3, 2, HostPixel{1, 2, 3, 4});
+    const HostPixel *pixels = a.record().data;
+    World b(std::move(a));
+    EXPECT_EQ(b.record().data, pixels);
+    EXPECT_EQ(b.at(2, 1).blue, 4);
+    EXPECT_EQ(a.record().data, nullptr); // NOLINT: the moved-from world is empty
+    EXPECT_EQ(a.width(), 0);
+    World c(1, 1);
+    c = std::move(b);
+    EXPECT_EQ(c.record().data, pixels);
+    EXPECT_EQ(c.width(), 3);
+    EXPECT_THROW(c.at(3, 0), std::out_of_range);
+    EXPECT_THROW(World(-1, 2), corvane::HostError);
+}
+
+} // namespace
