@@ -175,6 +175,9 @@ int renderFrames(Session &session, const RenderJob &job)
     const bool pattern = hasFramePattern(job.output);
     const bool enabled = !job.quiet && (job.progress || isatty(STDERR_FILENO));
     ProgressBar bar(stderr, enabled, job.frames.count(), job.progress);
+    // On a terminal the bar shows the frames and one line sums up; elsewhere
+    // every name goes out, for scripts.
+    const bool listEach = job.listFiles && !(enabled && isatty(STDOUT_FILENO));
     int32_t written = 0;
     try {
         for (int32_t f = job.frames.first; f <= job.frames.last; ++f) {
@@ -186,7 +189,7 @@ int renderFrames(Session &session, const RenderJob &job)
             const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
             writeImageAtomically(name, image);
             ++written;
-            if (job.listFiles) {
+            if (listEach) {
                 bar.clearLine(); // the bar and the names may share a terminal
                 std::cout << name << std::endl;
             }
@@ -198,6 +201,14 @@ int renderFrames(Session &session, const RenderJob &job)
         return kExitCancelled;
     }
     bar.finish(true);
+    if (job.listFiles && !listEach) {
+        if (job.frames.count() == 1)
+            std::cout << (pattern ? expandFramePattern(job.output, job.frames.first) : job.output) << "\n";
+        else
+            std::cout << expandFramePattern(job.output, job.frames.first) << " ... "
+                      << expandFramePattern(job.output, job.frames.last) << " (" << job.frames.count()
+                      << " frames)\n";
+    }
     return kExitOk;
 }
 
