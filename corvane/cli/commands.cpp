@@ -231,8 +231,8 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
         if (o.draft && o.highQuality)
             throw UsageError("give either --draft or --high-quality, not both");
 
-        // Everything the command line can get wrong is checked before the
-        // module is loaded.
+        // What can be checked without the module is checked before it loads,
+        // so a typing mistake costs no dialog and no render.
         RenderJob job;
         Project &project = job.project;
         if (!o.project.empty())
