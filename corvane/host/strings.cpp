@@ -134,24 +134,24 @@ struct Sink {
     }
 };
 
-struct Spec {
+struct FieldFormat {
     bool left = false, zero = false, plus = false, space = false, alt = false;
     int32_t width = 0;
     int32_t precision = -1;
 };
 
-void emitText(Sink &out, const Spec &spec, const char *text, size_t len)
+void emitText(Sink &out, const FieldFormat &field, const char *text, size_t len)
 {
-    const int32_t fill = spec.width > static_cast<int32_t>(len) ? spec.width - static_cast<int32_t>(len) : 0;
-    if (!spec.left)
+    const int32_t fill = field.width > static_cast<int32_t>(len) ? field.width - static_cast<int32_t>(len) : 0;
+    if (!field.left)
         out.pad(' ', fill);
     for (size_t i = 0; i < len; ++i)
         out.put(text[i]);
-    if (spec.left)
+    if (field.left)
         out.pad(' ', fill);
 }
 
-void emitInteger(Sink &out, const Spec &spec, bool negative, uint64_t magnitude, unsigned base, bool upper,
+void emitInteger(Sink &out, const FieldFormat &field, bool negative, uint64_t magnitude, unsigned base, bool upper,
                  const char *prefix)
 {
     char digits[32];
@@ -161,15 +161,15 @@ void emitInteger(Sink &out, const Spec &spec, bool negative, uint64_t magnitude,
         digits[nd++] = set[magnitude % base];
         magnitude /= base;
     } while (magnitude != 0);
-    if (spec.precision == 0 && nd == 1 && digits[0] == '0')
+    if (field.precision == 0 && nd == 1 && digits[0] == '0')
         nd = 0; // "%.0d" of zero prints nothing
-    const char *sign = negative ? "-" : spec.plus ? "+" : spec.space ? " " : "";
+    const char *sign = negative ? "-" : field.plus ? "+" : field.space ? " " : "";
     const int32_t signLen = static_cast<int32_t>(std::strlen(sign)) + static_cast<int32_t>(std::strlen(prefix));
-    const int32_t zeros = spec.precision > nd ? spec.precision - nd : 0;
+    const int32_t zeros = field.precision > nd ? field.precision - nd : 0;
     const int32_t body = signLen + zeros + nd;
-    int32_t fill = spec.width > body ? spec.width - body : 0;
-    const bool zeroPad = spec.zero && !spec.left && spec.precision < 0;
-    if (!spec.left && !zeroPad)
+    int32_t fill = field.width > body ? field.width - body : 0;
+    const bool zeroPad = field.zero && !field.left && field.precision < 0;
+    if (!field.left && !zeroPad)
         out.pad(' ', fill);
     for (const char *p = sign; *p; ++p)
         out.put(*p);
@@ -180,7 +180,7 @@ void emitInteger(Sink &out, const Spec &spec, bool negative, uint64_t magnitude,
     out.pad('0', zeros);
     while (nd > 0)
         out.put(digits[--nd]);
-    if (spec.left)
+    if (field.left)
         out.pad(' ', fill);
 }
 
@@ -210,41 +210,41 @@ size_t formatBounded(char *dst, size_t capacity, const char *format, va_list arg
             continue;
         }
         const char *start = p++;
-        Spec spec;
+        FieldFormat field;
         for (;; ++p) {
             if (*p == '-')
-                spec.left = true;
+                field.left = true;
             else if (*p == '0')
-                spec.zero = true;
+                field.zero = true;
             else if (*p == '+')
-                spec.plus = true;
+                field.plus = true;
             else if (*p == ' ')
-                spec.space = true;
+                field.space = true;
             else if (*p == '#')
-                spec.alt = true;
+                field.alt = true;
             else
                 break;
         }
         if (*p == '*') {
-            spec.width = va_arg(args, int32_t);
-            if (spec.width < 0) {
-                spec.left = true;
-                spec.width = -spec.width;
+            field.width = va_arg(args, int32_t);
+            if (field.width < 0) {
+                field.left = true;
+                field.width = -field.width;
             }
             ++p;
         } else {
             while (*p >= '0' && *p <= '9')
-                spec.width = std::min(spec.width * 10 + (*p++ - '0'), 4096);
+                field.width = std::min(field.width * 10 + (*p++ - '0'), 4096);
         }
         if (*p == '.') {
             ++p;
-            spec.precision = 0;
+            field.precision = 0;
             if (*p == '*') {
-                spec.precision = va_arg(args, int32_t);
+                field.precision = va_arg(args, int32_t);
                 ++p;
             } else {
                 while (*p >= '0' && *p <= '9')
-                    spec.precision = std::min(spec.precision * 10 + (*p++ - '0'), 4096);
+                    field.precision = std::min(field.precision * 10 + (*p++ - '0'), 4096);
             }
         }
         int size = 32;
@@ -272,7 +272,7 @@ size_t formatBounded(char *dst, size_t capacity, const char *format, va_list arg
             else if (size == 8)
                 v = static_cast<int8_t>(v);
             const uint64_t mag = v < 0 ? uint64_t(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-            emitInteger(out, spec, v < 0, mag, 10, false, "");
+            emitInteger(out, field, v < 0, mag, 10, false, "");
             break;
         }
         case 'u':
@@ -285,23 +285,23 @@ size_t formatBounded(char *dst, size_t capacity, const char *format, va_list arg
             else if (size == 8)
                 v = static_cast<uint8_t>(v);
             const unsigned base = conv == 'u' ? 10 : conv == 'o' ? 8 : 16;
-            const char *prefix = spec.alt && v != 0 ? (conv == 'x' ? "0x" : conv == 'X' ? "0X" : conv == 'o' ? "0" : "") : "";
-            Spec s = spec;
+            const char *prefix = field.alt && v != 0 ? (conv == 'x' ? "0x" : conv == 'X' ? "0X" : conv == 'o' ? "0" : "") : "";
+            FieldFormat s = field;
             s.plus = s.space = false;
             emitInteger(out, s, false, v, base, conv == 'X', prefix);
             break;
         }
         case 'c': {
             const char c = static_cast<char>(va_arg(args, int32_t));
-            emitText(out, spec, &c, 1);
+            emitText(out, field, &c, 1);
             break;
         }
         case 's': {
             const char *s = va_arg(args, const char *);
             if (!s)
                 s = "(null)";
-            const size_t len = spec.precision >= 0 ? strnlen(s, static_cast<size_t>(spec.precision)) : std::strlen(s);
-            emitText(out, spec, s, len);
+            const size_t len = field.precision >= 0 ? strnlen(s, static_cast<size_t>(field.precision)) : std::strlen(s);
+            emitText(out, field, s, len);
             break;
         }
         case '%':
