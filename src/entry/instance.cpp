@@ -48,7 +48,8 @@ extern "C" int32_t CmdInstanceResetupHandler(HostInData *in, HostOutData *out, P
         return ReportNoGlobalBlock(in, out);
     const StringTableRef table = GetStringTableRef(in);
     const TextSettings *s = reinterpret_cast<const TextSettings *>(*in->sequenceData);
-    if (s->magic != kSettingsMagic) {
+    // An empty handle is as unusable as a wrong magic, and stays the host's.
+    if (!s || s->magic != kSettingsMagic) {
         ReportMessage(in, out, table, kStrDamaged);
         out->outFlags = kErrorMessageFlags;
         return kErrSettingsDamaged;

@@ -16,6 +16,9 @@ void reverseBytes(char *p, int n)
 extern "C" void swapSettings(Handle settings)
 {
     char *record = *settings;
+    // An empty handle has no record to convert; the handlers report it.
+    if (!record)
+        return;
     reverseBytes(record + offsetof(TextSettings, magic), 4);
     reverseBytes(record + offsetof(TextSettings, version), 2);
     reverseBytes(record + offsetof(TextSettings, style), 2);

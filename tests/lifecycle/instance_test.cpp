@@ -72,6 +72,21 @@ TEST_F(Instances, ResetupOfADamagedRecordLeavesItWithTheHost)
     EXPECT_EQ(host.live().portingHandles, 1);
 }
 
+TEST_F(Instances, EmptyHandlesAreReportedNotFollowed)
+{
+    // A handle whose block is gone: nothing to convert, nothing to read.
+    char *master = nullptr;
+    Handle empty = &master;
+    for (int32_t cmd : {2, int32_t(CmdAbout)})
+        EXPECT_EQ(host.command(cmd, empty), 0) << cmd;
+    host.out().outFlags = 0x33;
+    EXPECT_EQ(host.command(CmdInstanceResetup, empty), 512);
+    EXPECT_EQ(host.message(), kDamaged);
+    EXPECT_EQ(host.out().outFlags, 256);
+    EXPECT_EQ(master, nullptr);
+    EXPECT_TRUE(host.live().portingHandles == 0) << "no replacement is made for it";
+}
+
 TEST_F(Instances, ResetupWithoutARecordGivesABlankOne)
 {
     ASSERT_FALSE(inst.hasRecord());
