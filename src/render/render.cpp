@@ -9,9 +9,20 @@ int16_t Clamp16(int64_t v)
     return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
 }
 
-Fixed Clamp32(int64_t v)
+// An output size as a bounds edge: 0 to the largest 16-bit coordinate.
+int16_t ClampEdge(int32_t v)
 {
-    return static_cast<Fixed>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    return static_cast<int16_t>(std::clamp<int32_t>(v, 0, INT16_MAX));
+}
+
+bool Fits16(int64_t v)
+{
+    return v >= INT16_MIN && v <= INT16_MAX;
+}
+
+bool FitsFixed(int64_t v)
+{
+    return v >= INT32_MIN && v <= INT32_MAX;
 }
 
 QdRect MakeQdRect(int64_t left, int64_t top, int64_t right, int64_t bottom)
@@ -128,10 +139,11 @@ int32_t RenderHighQuality(RenderJob &job)
         PixMapHandle pixels = offscreen->portPixMap;
         LockPixels(pixels);
         // Offscreen cell (i, j) is then the block's pixel (section left + i, section top + j).
-        const int32_t dh = -4 * place.sectionQd.left;
-        const int32_t dv = -4 * place.sectionQd.top;
-        const QdRect drawing = MakeQdRect(job.block4x.left + dh, job.block4x.top + dv, job.block4x.right + dh,
-                                          job.block4x.bottom + dv);
+        // The section starts inside the measured block (left and top 0), so four
+        // times its corner is less than the block's 4x size: the move stays 16-bit.
+        QdRect drawing = job.block4x;
+        _OffsetRect(&drawing, static_cast<int16_t>(-4 * place.sectionQd.left),
+                    static_cast<int16_t>(-4 * place.sectionQd.top));
         err = DrawTextBlock(job.in->drawGlobals, job.settings, static_cast<int16_t>(job.pointSize * 4), &bounds,
                             &drawing, offscreen, nullptr);
         if (err != 0) {
@@ -206,31 +218,55 @@ int32_t ScalePointSize(int16_t size, const HostInData *in, int16_t *scaled)
 bool PlaceDraftBlock(const QdRect *blockRect1x, int16_t rightAllowance, Fixed px, Fixed py, uint16_t alignment,
                      int32_t outputWidth, int32_t outputHeight, DraftPlacement *placement)
 {
-    // 64 bits throughout: a block near the ends of the coordinate range must not wrap.
-    const int64_t l = blockRect1x->left, t = blockRect1x->top, r = blockRect1x->right, b = blockRect1x->bottom;
-    const int64_t x = px, y = py;
+    // The clip bounds are a QdRect: the output, as far as 16-bit edges reach.
+    QdRect bounds;
+    _SetRect(&bounds, 0, 0, ClampEdge(outputWidth), ClampEdge(outputHeight));
+
     // Middle, left or right edge on the position, to the nearest pixel; halves go up.
-    const int64_t dv = (y + (t - b + 1) * 32768) >> 16;
+    // In 64 bits: near the ends of the 16.16 range these sums leave 32 bits.
+    QdRect block = *blockRect1x;
+    const int64_t x = px, y = py;
+    const int64_t dv = (y + (int64_t{block.top} - block.bottom + 1) * 32768) >> 16;
     int64_t dh;
     if (alignment == kAlignLeft)
         dh = (x + 32768) >> 16;
     else if (alignment == kAlignCenter)
-        dh = (x + (l - r + 1) * 32768) >> 16;
+        dh = (x + (int64_t{block.left} - block.right + 1) * 32768) >> 16;
     else
-        dh = (x - r * 65536 + 32768) >> 16;
-    const int64_t left = l + dh, top = t + dv, right = r + dh, bottom = b + dv;
+        dh = (x - int64_t{block.right} * 65536 + 32768) >> 16;
 
-    // The clip bounds are a QdRect: the output, as far as 16-bit edges reach.
-    const int64_t width = std::clamp<int64_t>(outputWidth, 0, INT16_MAX);
-    const int64_t height = std::clamp<int64_t>(outputHeight, 0, INT16_MAX);
-    const int64_t sl = std::max<int64_t>(left, 0), st = std::max<int64_t>(top, 0);
-    const int64_t sr = std::min(right, width), sb = std::min(bottom, height);
-    if (sr <= sl || sb <= st)
+    // The library's rectangles are 16-bit and may wrap. A block whose offset or
+    // near edges leave that range lies wholly outside it, so outside the bounds
+    // (for a block whose left and top are 0 or more, as measured). Edges that
+    // pass the range's far end are set aside before the move: the bounds end
+    // inside the range, so the section is the same, and they are put back once
+    // the block is in the section's coordinates.
+    const int64_t left = block.left + dh, top = block.top + dv;
+    const int64_t right = block.right + dh, bottom = block.bottom + dv;
+    if (!Fits16(dh) || !Fits16(dv) || left > INT16_MAX || top > INT16_MAX || right < INT16_MIN ||
+        bottom < INT16_MIN)
         return false;
+    const int64_t asideLeft = std::max<int64_t>(INT16_MIN - left, 0);
+    const int64_t asideTop = std::max<int64_t>(INT16_MIN - top, 0);
+    const int64_t asideRight = std::max<int64_t>(right - INT16_MAX, 0);
+    const int64_t asideBottom = std::max<int64_t>(bottom - INT16_MAX, 0);
+    block.left = static_cast<int16_t>(block.left + asideLeft);
+    block.top = static_cast<int16_t>(block.top + asideTop);
+    block.right = static_cast<int16_t>(block.right - asideRight);
+    block.bottom = static_cast<int16_t>(block.bottom - asideBottom);
 
-    placement->block = MakeQdRect(left - sl, top - st, right - sl, bottom - st);
+    _OffsetRect(&block, static_cast<int16_t>(dh), static_cast<int16_t>(dv));
+    QdRect section;
+    if (!SectRect(&block, &bounds, &section))
+        return false;
+    // The block in the temporary world's coordinates; the section starts inside the bounds.
+    _OffsetRect(&block, static_cast<int16_t>(-section.left), static_cast<int16_t>(-section.top));
+    placement->block = MakeQdRect(block.left - asideLeft, block.top - asideTop, block.right + asideRight,
+                                  block.bottom + asideBottom);
+
     // Widened after clipping, so it may reach past the output; the host clips.
-    placement->section = MakeQdRect(sl, st, sr + rightAllowance, sb);
+    section.right = Clamp16(int64_t{section.right} + rightAllowance);
+    placement->section = section;
     return true;
 }
 
@@ -243,42 +279,47 @@ bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fi
     block.right /= 4;
     block.bottom /= 4;
 
-    // Placed without rounding, in 64 bits: near the ends of the 16.16 range
-    // the block may reach past it.
+    // Placed without rounding. In 64 bits: the position minus the block's size
+    // can leave the 16.16 range.
     int64_t dh = px;
     if (alignment == kAlignCenter)
-        dh = px - ((static_cast<int64_t>(block.right) - block.left) >> 1);
+        dh = px - ((int64_t{block.right} - block.left) >> 1);
     else if (alignment != kAlignLeft)
-        dh = static_cast<int64_t>(px) - block.right;
-    const int64_t dv = py - ((static_cast<int64_t>(block.bottom) - block.top) >> 1);
-    const int64_t left = block.left + dh, top = block.top + dv;
-    const int64_t right = block.right + dh, bottom = block.bottom + dv;
+        dh = int64_t{px} - block.right;
+    const int64_t dv = py - ((int64_t{block.bottom} - block.top) >> 1);
 
-    // The extent lies inside the 16.16 range, so clipping the clamped block
-    // gives the exact section whenever there is one.
-    const FixedRect placed = {Clamp32(left), Clamp32(top), Clamp32(right), Clamp32(bottom)};
+    // The section is measured from the block's top-left corner, so those edges
+    // must be 16.16 values whose negation is one too. A block that starts
+    // before the range lies more than 24000 pixels left of or above every
+    // world's first pixel: nothing visible. Far edges past the range's end stop
+    // there in OffsetFixedRect, beyond every clip, which leaves the section alone.
+    const int64_t left = block.left + dh, top = block.top + dv;
+    if (!FitsFixed(dh) || !FitsFixed(dv) || left <= INT32_MIN || top <= INT32_MIN || left > INT32_MAX ||
+        top > INT32_MAX)
+        return false;
+    OffsetFixedRect(&block, static_cast<Fixed>(dh), static_cast<Fixed>(dv));
+
     FixedRect clip;
     QdToFixedRect(extent, &clip);
     FixedRect section;
-    if (!SectFixedRect(&placed, &clip, &section))
+    if (!SectFixedRect(&block, &clip, &section))
         return false;
 
-    // Relative to the block, the section is within the block's own size.
-    const FixedRect relative = {static_cast<Fixed>(section.left - left), static_cast<Fixed>(section.top - top),
-                                static_cast<Fixed>(section.right - left), static_cast<Fixed>(section.bottom - top)};
-    FixedToQdRect(&relative, &placement->sectionQd);
-    placement->sectionQd.right = Clamp16(static_cast<int64_t>(placement->sectionQd.right) + rightAllowance);
+    // Relative to the block: within the block's own size, far inside 32 bits.
+    OffsetFixedRect(&section, -block.left, -block.top);
+    FixedToQdRect(&section, &placement->sectionQd);
+    placement->sectionQd.right = Clamp16(int64_t{placement->sectionQd.right} + rightAllowance);
 
     FixedRect area;
     QdToFixedRect(&placement->sectionQd, &area);
-    const int64_t areaLeft = left + area.left, areaTop = top + area.top;
-    const int64_t areaRight = left + area.right, areaBottom = top + area.bottom;
-    // Kept modulo 2^32: the sampler's two's-complement sums bring every
-    // position inside the area back to its exact value.
-    placement->x0 = static_cast<Fixed>(-areaLeft);
-    placement->y0 = static_cast<Fixed>(-areaTop);
-    // Outward to whole output pixels.
-    placement->areaQd = MakeQdRect(areaLeft >> 16, areaTop >> 16, (areaRight + 65535) >> 16, (areaBottom + 65535) >> 16);
+    // The area's corner lies between the block's and the section's: a 16.16
+    // value above the range's start, so its negation fits.
+    placement->x0 = -(block.left + area.left);
+    placement->y0 = -(block.top + area.top);
+    // In output pixels, rounded outward; the widening may pass the range's end
+    // and stops there, past every world.
+    OffsetFixedRect(&area, block.left, block.top);
+    FixedToQdRect(&area, &placement->areaQd);
     return true;
 }
 

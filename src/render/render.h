@@ -172,7 +172,9 @@ struct DraftPlacement {
     QdRect block;
 };
 
-/* False when no part of the block lies inside the output. */
+/* False when no part of the block lies inside the output. The block's left
+ * and top are 0 or more, as measured. Places through the porting library's
+ * _SetRect, _OffsetRect and SectRect, whose 16-bit sums it never lets wrap. */
 bool PlaceDraftBlock(const QdRect *blockRect1x, int16_t rightAllowance, Fixed px, Fixed py, uint16_t alignment,
                      int32_t outputWidth, int32_t outputHeight, DraftPlacement *placement);
 
@@ -185,7 +187,8 @@ struct HighQualityPlacement {
     QdRect areaQd;    /* output pixels, rounded outward */
 };
 
-/* False when no part of the block lies inside the extent. */
+/* False when no part of the block lies inside the extent, or when the placed
+ * block would start before the 16.16 range (far outside any world). */
 bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fixed px, Fixed py,
                            uint16_t alignment, const QdRect *extent, HighQualityPlacement *placement);
 

@@ -40,6 +40,12 @@ void Paint(Port &port, int32_t x, int32_t y, bool white)
 
 } // namespace
 
+std::string RectText(const QdRect &r)
+{
+    return std::to_string(r.top) + "," + std::to_string(r.left) + "," + std::to_string(r.bottom) + "," +
+           std::to_string(r.right);
+}
+
 bool Port::ink(int32_t x, int32_t y) const
 {
     if (deep) {
@@ -296,10 +302,42 @@ int16_t QDError(void)
 
 void _SetRect(QdRect *r, int16_t left, int16_t top, int16_t right, int16_t bottom)
 {
+    gState.rectCalls.push_back("_SetRect " + std::to_string(left) + "," + std::to_string(top) + "," +
+                               std::to_string(right) + "," + std::to_string(bottom));
     r->left = left;
     r->top = top;
     r->right = right;
     r->bottom = bottom;
+}
+
+// Wraps like 16-bit hardware arithmetic, and counts it: the module must never get here.
+void _OffsetRect(QdRect *r, int16_t dh, int16_t dv)
+{
+    gState.rectCalls.push_back("_OffsetRect " + std::to_string(dh) + "," + std::to_string(dv));
+    const auto add = [](int16_t &edge, int16_t by) {
+        const int32_t sum = edge + by;
+        if (sum < INT16_MIN || sum > INT16_MAX)
+            ++gState.rectWraps;
+        edge = static_cast<int16_t>(sum);
+    };
+    add(r->left, dh);
+    add(r->right, dh);
+    add(r->top, dv);
+    add(r->bottom, dv);
+}
+
+uint8_t SectRect(const QdRect *a, const QdRect *b, QdRect *out)
+{
+    QdRect r;
+    r.top = std::max(a->top, b->top);
+    r.left = std::max(a->left, b->left);
+    r.bottom = std::min(a->bottom, b->bottom);
+    r.right = std::min(a->right, b->right);
+    const bool nonEmpty = r.bottom > r.top && r.right > r.left;
+    gState.rectCalls.push_back("SectRect " + fake::RectText(*a) + " " + fake::RectText(*b) + " -> " +
+                               (nonEmpty ? fake::RectText(r) : std::string("empty")));
+    *out = nonEmpty ? r : QdRect{0, 0, 0, 0};
+    return nonEmpty ? 1 : 0;
 }
 
 } // extern "C"

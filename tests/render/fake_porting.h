@@ -57,6 +57,10 @@ struct State {
     QdRect lastOffscreenBounds{};
     const void *lastPattern = nullptr;
     std::vector<Port *> drawnInto; // port of each _DrawText, in order
+    // Rectangle calls apart from the rest: "_SetRect l,t,r,b" (its arguments),
+    // "_OffsetRect dh,dv", "SectRect a b -> result" (rectangles as t,l,b,r).
+    std::vector<std::string> rectCalls;
+    int32_t rectWraps = 0; // 16-bit sums that wrapped, as a plain library's would
 
     int32_t liveOffscreens() const;
     int32_t lockedHandles() const;
@@ -64,6 +68,7 @@ struct State {
 };
 
 State &state();
+std::string RectText(const QdRect &r); // t,l,b,r
 void reset(); // forgets every port and script
 
 // Deep ports, as the host's getWorldPort hands them out.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -91,6 +92,54 @@ TEST_F(RenderTest, DraftWorkedPlacement)
     EXPECT_TRUE(Same(host.output.at(101, 32), HostPixel{0, 0, 0, 0}));
     EXPECT_TRUE(Same(host.output.at(60, 32), HostPixel{0, 0, 0, 0}));
     EXPECT_TRUE(Same(host.output.at(70, 48), HostPixel{0, 0, 0, 0}));
+}
+
+TEST_F(RenderTest, DraftPlacesThroughTheLibraryRectangles)
+{
+    struct Case {
+        uint16_t alignment;
+        int16_t dh; // dv is 32 for every alignment
+    };
+    const Case cases[] = {{kAlignLeft, 101}, {kAlignCenter, 79}, {kAlignRight, 57}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.alignment);
+        fake::state().rectCalls.clear();
+        host.setText("first line\rsecond", c.alignment);
+        EXPECT_EQ(host.render(0), 0);
+        const std::string placed =
+            fake::RectText(QdRect{32, c.dh, 68, static_cast<int16_t>(c.dh + 44)});
+        const std::vector<std::string> expected = {
+            "_SetRect 0,0,44,36", "_SetRect 0,0,176,144", // the measurement, 1x and 4x
+            "_SetRect 0,0,640,480",
+            "_OffsetRect " + std::to_string(c.dh) + ",32",
+            "SectRect " + placed + " 0,0,480,640 -> " + placed,
+            "_OffsetRect " + std::to_string(-c.dh) + ",-32",
+        };
+        EXPECT_EQ(fake::state().rectCalls, expected);
+        EXPECT_EQ(fake::state().rectWraps, 0);
+    }
+}
+
+TEST_F(RenderTest, HighQualityMovesTheDrawingRectangleThroughTheLibrary)
+{
+    struct Case {
+        Fixed x;
+        uint16_t alignment;
+        const char *move; // the 4x drawing rectangle's move, the only library rectangle call after measuring
+    };
+    const Case cases[] = {
+        {F(100.5), kAlignCenter, "_OffsetRect 0,0"},
+        {F(-10.25), kAlignLeft, "_OffsetRect -40,0"}, // section starts 10 pixels into the block
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.move);
+        fake::state().rectCalls.clear();
+        host.setText("first line\rsecond", c.alignment);
+        host.setParams(18, c.x, F(50.0), kRed, false);
+        EXPECT_EQ(host.render(1), 0);
+        const std::vector<std::string> expected = {"_SetRect 0,0,44,36", "_SetRect 0,0,176,144", c.move};
+        EXPECT_EQ(fake::state().rectCalls, expected);
+    }
 }
 
 TEST_F(RenderTest, HighQualityWorkedExample)
@@ -190,6 +239,57 @@ TEST_F(RenderTest, PlacementNearTheEndsOfTheCoordinateRangeDoesNotWrap)
     EXPECT_TRUE((h.sectionQd == QdRect{0, 0, 36, 20}));
     EXPECT_EQ(h.x0, F(-32750.5));
     EXPECT_TRUE((h.areaQd == QdRect{32, 32750, 68, 32767}));
+}
+
+TEST_F(RenderTest, ExtremePlacementsNeverWrapTheLibraryRectangles)
+{
+    struct Case {
+        const char *name;
+        Fixed x, y;
+        uint16_t alignment;
+        int32_t width, height;
+        bool visible;
+        QdRect section, block; // when visible
+        bool sected;           // the bounds were met through SectRect
+    };
+    const QdRect none{};
+    const Case cases[] = {
+        {"right-aligned at the far left", INT32_MIN, F(50), kAlignRight, 640, 480, false, none, none, false},
+        {"left-aligned at the far right", INT32_MAX, F(50), kAlignLeft, 640, 480, false, none, none, false},
+        {"far above", F(100.5), INT32_MIN, kAlignCenter, 640, 480, false, none, none, false},
+        {"below the output, top at 32750", F(100.5), INT32_MAX, kAlignCenter, 640, 480, false, none, none, true},
+        {"straddles the right end", F(32750.0), F(50), kAlignLeft, 40000, 480, true, {32, 32750, 68, 32767},
+         {0, 0, 36, 44}, true},
+        {"straddles the bottom end", F(100.5), F(32760.0), kAlignCenter, 640, 40000, true,
+         {32742, 79, 32767, 126}, {0, 0, 36, 44}, true},
+        {"in range, outside the output", F(-500), F(50), kAlignLeft, 640, 480, false, none, none, true},
+    };
+    const QdRect block1x{0, 0, 36, 44};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::state().rectCalls.clear();
+        DraftPlacement d{};
+        EXPECT_EQ(PlaceDraftBlock(&block1x, 3, c.x, c.y, c.alignment, c.width, c.height, &d), c.visible);
+        EXPECT_EQ(fake::state().rectWraps, 0);
+        const auto &calls = fake::state().rectCalls;
+        const bool sected = std::any_of(calls.begin(), calls.end(),
+                                        [](const std::string &call) { return call.rfind("SectRect", 0) == 0; });
+        EXPECT_EQ(sected, c.sected);
+        if (c.visible) {
+            EXPECT_TRUE(d.section == c.section) << fake::RectText(d.section);
+            EXPECT_TRUE(d.block == c.block) << fake::RectText(d.block);
+        }
+    }
+
+    // High quality at the bottom end: the block passes 32768 pixels, the extent does not.
+    const QdRect block4x{0, 0, 144, 176};
+    const QdRect tall{0, 0, 32767, 640};
+    HighQualityPlacement h{};
+    ASSERT_TRUE(PlaceHighQualityBlock(&block4x, 3, F(100.5), F(32760.0), kAlignCenter, &tall, &h));
+    EXPECT_TRUE((h.sectionQd == QdRect{0, 0, 25, 47}));
+    EXPECT_EQ(h.x0, F(-78.5));
+    EXPECT_EQ(h.y0, F(-32742.0));
+    EXPECT_TRUE((h.areaQd == QdRect{32742, 78, 32767, 126}));
 }
 
 TEST_F(RenderTest, ScalingThePointSize)
