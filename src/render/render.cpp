@@ -325,6 +325,8 @@ bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fi
 
 extern "C" int32_t CmdRenderHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output)
 {
+    if (!HasGlobalBlock(in))
+        return ReportNoGlobalBlock(in, out);
     const Handle handle = in->sequenceData;
     if (!handle || !*handle || reinterpret_cast<const TextSettings *>(*handle)->magic != kSettingsMagic) {
         ReportMessage(in, out, GetStringTableRef(in), kStrDamaged);

@@ -122,6 +122,8 @@ TEST(WithoutGlobalSetup, CommandsAnswerClearly)
         {"instance setup", CmdInstanceSetup, false, 512},
         {"re-setup without a record", CmdInstanceResetup, false, 512},
         {"re-setup with a record", CmdInstanceResetup, true, 512},
+        {"render", CmdRender, true, 512},
+        {"options", CmdOptionsDialog, true, 512},
         {"global teardown", CmdGlobalTeardown, false, 0},
         {"instance teardown", CmdInstanceTeardown, false, 0},
     };
