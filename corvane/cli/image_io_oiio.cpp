@@ -51,22 +51,22 @@ RgbaImage readImage(const std::string &path)
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in)
         throw ImageError("cannot read image \"" + path + "\": " + lastError("not an image in a known format"));
-    const OIIO::ImageSpec &spec = in->spec();
-    if (spec.width < 1 || spec.height < 1 || spec.width > kMaxImageSide || spec.height > kMaxImageSide)
-        throw ImageError("cannot use image \"" + path + "\": it is " + std::to_string(spec.width) + "x" +
-                         std::to_string(spec.height) + "; images from 1x1 to " + std::to_string(kMaxImageSide) +
+    const OIIO::ImageSpec &format = in->spec();
+    if (format.width < 1 || format.height < 1 || format.width > kMaxImageSide || format.height > kMaxImageSide)
+        throw ImageError("cannot use image \"" + path + "\": it is " + std::to_string(format.width) + "x" +
+                         std::to_string(format.height) + "; images from 1x1 to " + std::to_string(kMaxImageSide) +
                          "x" + std::to_string(kMaxImageSide) + " are supported");
-    const int nch = std::min(spec.nchannels, 4);
+    const int nch = std::min(format.nchannels, 4);
     if (nch < 1)
         throw ImageError("cannot read image \"" + path + "\": it has no channels");
-    std::vector<uint8_t> buf(static_cast<size_t>(spec.width) * spec.height * nch);
+    std::vector<uint8_t> buf(static_cast<size_t>(format.width) * format.height * nch);
     if (!in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT8, buf.data()))
         throw ImageError("cannot read image \"" + path + "\": " + lastError("the pixel data is damaged"));
     in->close();
 
-    RgbaImage img(spec.width, spec.height);
+    RgbaImage img(format.width, format.height);
     const bool greyAlpha = nch == 2;
-    for (size_t i = 0, n = static_cast<size_t>(spec.width) * spec.height; i < n; ++i) {
+    for (size_t i = 0, n = static_cast<size_t>(format.width) * format.height; i < n; ++i) {
         const uint8_t *s = &buf[i * nch];
         uint8_t *d = &img.rgba[i * 4];
         if (nch >= 3) {
@@ -90,12 +90,12 @@ void writeImage(const std::string &path, const std::string &formatPath, const Rg
                          "; use .png, .tif, .exr, .jpg or .dpx");
     const bool alpha = out->supports("alpha");
     const int nch = alpha ? 4 : 3;
-    OIIO::ImageSpec spec(image.width, image.height, nch, OIIO::TypeDesc::UINT8);
+    OIIO::ImageSpec format(image.width, image.height, nch, OIIO::TypeDesc::UINT8);
     if (alpha) {
-        spec.alpha_channel = 3;
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        format.alpha_channel = 3;
+        format.attribute("oiio:UnassociatedAlpha", 1);
     }
-    if (!out->open(path, spec))
+    if (!out->open(path, format))
         throw ImageError("cannot write \"" + formatPath + "\": " + lastError("the file could not be created"));
 
     std::vector<uint8_t> rgb;

@@ -301,9 +301,9 @@ std::string expandFramePattern(const std::string &pattern, int32_t frame)
     std::string out;
     for (size_t i = 0; i < pattern.size(); ++i) {
         if (i == at) {
-            const std::string spec = pattern.substr(at, len);
+            const std::string conversion = pattern.substr(at, len);
             char buf[32];
-            std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<int>(frame));
+            std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<int>(frame));
             out += buf;
             i += len - 1;
         } else if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == '%') {

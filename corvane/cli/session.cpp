@@ -201,7 +201,7 @@ Rgb Session::defaultColour() const
     return {p->defaultColour.red, p->defaultColour.green, p->defaultColour.blue};
 }
 
-void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &spec)
+void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &given)
 {
     const std::string typed = textForTyping(choice.lines);
     std::string requested;
@@ -259,18 +259,18 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &spec
               " characters (each line break counts two); the options dialog kept the first " +
               std::to_string(stored.size()));
 
-    LayerSpec layer = spec;
+    LayerSpec layer = given;
     layer.record = record;
     instances_.push_back(&instance);
     layers_.push_back(std::move(layer));
 }
 
-void Session::addLayerFromRecord(const LayerSpec &spec, int32_t layerNumber)
+void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)
 {
     const std::string what = "layer " + std::to_string(layerNumber);
     corvane::Instance &instance = host_.newInstance();
     try {
-        instance.setStoredRecord(spec.record);
+        instance.setStoredRecord(given.record);
     } catch (const corvane::HostError &e) {
         host_.removeInstance(instance);
         throw ProjectError(what + ": " + e.what());
@@ -278,9 +278,9 @@ void Session::addLayerFromRecord(const LayerSpec &spec, int32_t layerNumber)
     if (const int32_t r = instance.resetup())
         throw ModuleError(what + ": the module refused the project's settings record", r, host_.message());
 
-    LayerSpec layer = spec;
+    LayerSpec layer = given;
     layer.record = instance.storedRecord();
-    if (layer.record != spec.record)
+    if (layer.record != given.record)
         warn_(what + ": the module replaced the project's settings record with a blank one (the record is from "
                      "another version); its text, font and style are gone");
     else

@@ -75,11 +75,11 @@ public:
     // A new layer whose record the options dialog fills. Warns about an
     // unknown font (naming the one used instead) and about text the dialog
     // cut short.
-    void addLayerFromDialog(const TextChoice &choice, const LayerSpec &spec);
+    void addLayerFromDialog(const TextChoice &choice, const LayerSpec &given);
     // A layer from a stored record, presented to the module through
     // instance re-setup; throws ModuleError with the module's message when
     // it refuses the record.
-    void addLayerFromRecord(const LayerSpec &spec, int32_t layerNumber);
+    void addLayerFromRecord(const LayerSpec &given, int32_t layerNumber);
     const std::vector<LayerSpec> &layers() const { return layers_; }
 
     // Size bounds the module registered for its slider.
