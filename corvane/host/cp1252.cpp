@@ -1,30 +1,11 @@
 // Windows-1252, the code page of the module's 8-bit text.
 #include "host.h"
+#include "corvane1_ext.h"
 
 #include <cstdio>
 
 namespace corvane {
 namespace {
-
-// 0x80-0x9F; the five bytes 1252 leaves unassigned map to the C1 controls of
-// the same value, as Windows converts them, so every byte survives a round trip.
-constexpr char32_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-char32_t decode1252(unsigned char b) { return b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b; }
-
-int encode1252(char32_t c)
-{
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return static_cast<int>(c);
-    for (int i = 0; i < 32; ++i)
-        if (kHigh[i] == c)
-            return 0x80 + i;
-    return -1;
-}
 
 void appendUtf8(std::string &out, char32_t c)
 {
@@ -88,7 +69,7 @@ std::string utf8ToCp1252(const std::string &utf8)
         const bool overlong = (len == 3 && c < 0x800) || (len == 4 && c < 0x10000);
         if (overlong || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
             throw HostError("text is not valid UTF-8 (byte " + std::to_string(i) + ")");
-        const int byte = encode1252(c);
+        const int32_t byte = CorvaneUnicodeToCp1252(c);
         if (byte < 0)
             throw HostError("the character " + describe(c, utf8.substr(i, len)) +
                             " cannot be written in Windows-1252, the module's code page");
@@ -103,7 +84,7 @@ std::string cp1252ToUtf8(const std::string &cp1252)
     std::string out;
     out.reserve(cp1252.size() * 2);
     for (char ch : cp1252)
-        appendUtf8(out, decode1252(static_cast<unsigned char>(ch)));
+        appendUtf8(out, CorvaneCp1252ToUnicode(static_cast<uint8_t>(ch)));
     return out;
 }
 

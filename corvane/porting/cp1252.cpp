@@ -1,5 +1,6 @@
 // Windows-1252, the code page of every 8-bit text the library sees.
 #include "internal.h"
+#include "corvane1_ext.h"
 
 namespace corvane1 {
 namespace {
@@ -43,3 +44,7 @@ uint8_t cp1252Fold(uint8_t b) {
 }
 
 } // namespace corvane1
+
+uint32_t CorvaneCp1252ToUnicode(uint8_t byte) { return corvane1::cp1252ToUnicode(byte); }
+int32_t CorvaneUnicodeToCp1252(uint32_t codePoint) { return corvane1::unicodeToCp1252(codePoint); }
+uint8_t CorvaneCp1252Fold(uint8_t byte) { return corvane1::cp1252Fold(byte); }
