@@ -84,10 +84,19 @@ struct Port {
 // The current port; never null (the screen port when nothing else is set).
 Port *currentPort();
 
-// Pixel writer over a port, clipped to its bounds (port coordinates).
-// Colours are the classic constants.
-void plotPixel(Port *port, int32_t h, int32_t v, int32_t colour);
-void invertPixel(Port *port, int32_t h, int32_t v);
+// What ink does to the pixels it covers: paints them in a classic colour
+// constant, or inverts them.
+struct InkOp {
+    bool invert = false;
+    int32_t colour = blackColor;
+};
+
+// Ink of one row of a 1-bit source (most significant bit leftmost): bits
+// [0, width) of `src`, bit 0 landing at port (h, v). Only pixels inside the
+// port's bounds change; nothing is read beyond the row's (width + 7) / 8 bytes.
+void inkRow(Port *port, const uint8_t *src, int32_t width, int32_t h, int32_t v, InkOp op);
+// Ink over the port pixels [h0, h1) of row v, clipped to the bounds.
+void inkSpan(Port *port, int32_t h0, int32_t h1, int32_t v, InkOp op);
 
 // Intersection of two rectangles; false (and an empty out) when empty.
 inline bool sectRect(const QdRect &a, const QdRect &b, QdRect &out) {

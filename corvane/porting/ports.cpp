@@ -3,6 +3,7 @@
 // pen and pattern fills. Every pixel written is inside the port's bounds.
 #include "internal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -144,11 +145,6 @@ bool colourValue(int32_t colour, Rgba &out) {
     }
 }
 
-bool inBounds(const Port *p, int32_t h, int32_t v) {
-    const QdRect &b = p->pixMap.bounds;
-    return h >= b.left && h < b.right && v >= b.top && v < b.bottom;
-}
-
 } // namespace
 
 Port *currentPort() { return table().current; }
@@ -158,40 +154,146 @@ void portCounts(int32_t &offscreens, int32_t &ports) {
     ports = table().hostPorts;
 }
 
-void plotPixel(Port *p, int32_t h, int32_t v, int32_t colour) {
-    if (!inBounds(p, h, v) || !p->pixMap.baseAddr)
-        return;
-    const QdRect &b = p->pixMap.bounds;
-    int32_t x = h - b.left, y = v - b.top;
-    uint8_t *row = reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) + static_cast<size_t>(y) * p->rowBytes;
-    if (p->pixMap.pixelSize == 1) {
-        uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
-        if (colour == whiteColor)
-            row[x >> 3] &= static_cast<uint8_t>(~bit);
-        else
-            row[x >> 3] |= bit;
-    } else {
-        Rgba c{};
-        if (!colourValue(colour, c))
+namespace {
+
+uint8_t *rowOf(Port *p, int32_t v) {
+    return reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) + static_cast<size_t>(v - p->pixMap.bounds.top) * p->rowBytes;
+}
+
+// Applies an ink operation to bits [x0, x1) of a 1-bit row (x0 < x1), where
+// fetch(d) gives the ink bits lined up with row byte d.
+template <class Fetch> void inkBits(uint8_t *row, int32_t x0, int32_t x1, InkOp op, Fetch fetch) {
+    int32_t d0 = x0 >> 3, d1 = (x1 - 1) >> 3;
+    uint8_t first = static_cast<uint8_t>(0xFF >> (x0 & 7));
+    uint8_t last = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
+    auto each = [&](auto apply) {
+        if (d0 == d1) {
+            apply(row[d0], static_cast<uint8_t>(fetch(d0) & first & last));
             return;
-        HostPixel *px = reinterpret_cast<HostPixel *>(row) + x;
-        *px = HostPixel{c.a, c.r, c.g, c.b};
+        }
+        apply(row[d0], static_cast<uint8_t>(fetch(d0) & first));
+        for (int32_t d = d0 + 1; d < d1; ++d)
+            apply(row[d], fetch(d));
+        apply(row[d1], static_cast<uint8_t>(fetch(d1) & last));
+    };
+    if (op.invert)
+        each([](uint8_t &b, uint8_t ink) { b ^= ink; });
+    else if (op.colour == whiteColor)
+        each([](uint8_t &b, uint8_t ink) { b &= static_cast<uint8_t>(~ink); });
+    else
+        each([](uint8_t &b, uint8_t ink) { b |= ink; });
+}
+
+// 32-bit pixels [x0, x1) of a row, where ink(x) says which take the ink.
+template <class Ink> void inkPixels(uint8_t *row, int32_t x0, int32_t x1, InkOp op, Ink ink) {
+    HostPixel *px = reinterpret_cast<HostPixel *>(row);
+    if (op.invert) {
+        for (int32_t x = x0; x < x1; ++x)
+            if (ink(x))
+                px[x] = HostPixel{255, uint8_t(255 - px[x].red), uint8_t(255 - px[x].green), uint8_t(255 - px[x].blue)};
+        return;
+    }
+    Rgba c{};
+    if (!colourValue(op.colour, c))
+        return;
+    const HostPixel value{c.a, c.r, c.g, c.b};
+    for (int32_t x = x0; x < x1; ++x)
+        if (ink(x))
+            px[x] = value;
+}
+
+} // namespace
+
+void inkRow(Port *p, const uint8_t *src, int32_t width, int32_t h, int32_t v, InkOp op) {
+    const QdRect &b = p->pixMap.bounds;
+    if (v < b.top || v >= b.bottom || !p->pixMap.baseAddr || width <= 0)
+        return;
+    // Row-relative x of the source's bit 0, and the part of the row it covers.
+    int32_t shift = h - b.left;
+    int32_t x0 = std::max<int32_t>(shift, 0), x1 = std::min<int32_t>(shift + width, b.right - b.left);
+    if (x0 >= x1)
+        return;
+    uint8_t *row = rowOf(p, v);
+    if (p->pixMap.pixelSize == 1) {
+        int32_t srcBytes = (width + 7) >> 3;
+        auto byteAt = [&](int32_t i) -> uint32_t { return i >= 0 && i < srcBytes ? src[i] : 0; };
+        inkBits(row, x0, x1, op, [&](int32_t d) {
+            int32_t s = d * 8 - shift; // source bit under the row byte's first pixel
+            int32_t i = s >> 3, k = s & 7;
+            return static_cast<uint8_t>(((byteAt(i) << 8 | byteAt(i + 1)) >> (8 - k)) & 0xFF);
+        });
+    } else {
+        inkPixels(row, x0, x1, op, [&](int32_t x) {
+            int32_t s = x - shift;
+            return (src[s >> 3] & (0x80 >> (s & 7))) != 0;
+        });
     }
 }
 
-void invertPixel(Port *p, int32_t h, int32_t v) {
-    if (!inBounds(p, h, v) || !p->pixMap.baseAddr)
+void inkSpan(Port *p, int32_t h0, int32_t h1, int32_t v, InkOp op) {
+    const QdRect &b = p->pixMap.bounds;
+    if (v < b.top || v >= b.bottom || !p->pixMap.baseAddr)
+        return;
+    int32_t x0 = std::max<int32_t>(h0, b.left) - b.left, x1 = std::min<int32_t>(h1, b.right) - b.left;
+    if (x0 >= x1)
+        return;
+    uint8_t *row = rowOf(p, v);
+    if (p->pixMap.pixelSize == 1)
+        inkBits(row, x0, x1, op, [](int32_t) { return uint8_t(0xFF); });
+    else
+        inkPixels(row, x0, x1, op, [](int32_t) { return true; });
+}
+
+namespace {
+
+// Fills the port pixels of r (already inside the bounds) from an 8 x 8
+// pattern anchored to the port's origin: 1 bits fore, 0 bits back colour.
+void fillPattern(Port *p, const QdRect &r, const uint8_t *pat) {
+    if (!p->pixMap.baseAddr)
         return;
     const QdRect &b = p->pixMap.bounds;
-    int32_t x = h - b.left, y = v - b.top;
-    uint8_t *row = reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) + static_cast<size_t>(y) * p->rowBytes;
+    int32_t x0 = r.left - b.left, x1 = r.right - b.left;
     if (p->pixMap.pixelSize == 1) {
-        row[x >> 3] ^= static_cast<uint8_t>(0x80 >> (x & 7));
-    } else {
-        HostPixel *px = reinterpret_cast<HostPixel *>(row) + x;
-        *px = HostPixel{255, uint8_t(255 - px->red), uint8_t(255 - px->green), uint8_t(255 - px->blue)};
+        bool foreInk = p->text.foreColour != whiteColor, backInk = p->text.backColour != whiteColor;
+        // Row byte k holds the pixels from b.left + 8k: the pattern turned to match.
+        int32_t turn = b.left & 7;
+        int32_t d0 = x0 >> 3, d1 = (x1 - 1) >> 3;
+        uint8_t first = static_cast<uint8_t>(0xFF >> (x0 & 7));
+        uint8_t last = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
+        if (d0 == d1)
+            first = last = static_cast<uint8_t>(first & last);
+        for (int32_t v = r.top; v < r.bottom; ++v) {
+            uint32_t bits = pat[v & 7];
+            uint32_t ink = (foreInk ? bits : 0) | (backInk ? ~bits & 0xFF : 0);
+            uint8_t byte = static_cast<uint8_t>(((ink << turn) | (ink >> (8 - turn))) & 0xFF);
+            uint8_t *row = rowOf(p, v);
+            row[d0] = static_cast<uint8_t>((row[d0] & ~first) | (byte & first));
+            if (d1 > d0) {
+                if (d1 - d0 > 1)
+                    std::memset(row + d0 + 1, byte, static_cast<size_t>(d1 - d0 - 1));
+                row[d1] = static_cast<uint8_t>((row[d1] & ~last) | (byte & last));
+            }
+        }
+        return;
+    }
+    Rgba fc{}, bc{};
+    bool foreOk = colourValue(p->text.foreColour, fc), backOk = colourValue(p->text.backColour, bc);
+    const HostPixel fore{fc.a, fc.r, fc.g, fc.b}, back{bc.a, bc.r, bc.g, bc.b};
+    for (int32_t v = r.top; v < r.bottom; ++v) {
+        uint8_t bits = pat[v & 7];
+        HostPixel *px = reinterpret_cast<HostPixel *>(rowOf(p, v));
+        for (int32_t x = x0; x < x1; ++x) {
+            if (bits & (0x80 >> ((x + b.left) & 7))) {
+                if (foreOk)
+                    px[x] = fore;
+            } else if (backOk) {
+                px[x] = back;
+            }
+        }
     }
 }
+
+} // namespace
 
 bool isColourConstant(int32_t colour) {
     Rgba c{};
@@ -421,12 +523,7 @@ void _FillRect(const QdRect *rect, const void *pattern) {
         setError(noErr);
         return;
     }
-    const uint8_t *pat = static_cast<const uint8_t *>(pattern);
-    for (int32_t v = r.top; v < r.bottom; ++v) {
-        uint8_t bits = pat[v & 7];
-        for (int32_t h = r.left; h < r.right; ++h)
-            plotPixel(p, h, v, (bits & (0x80 >> (h & 7))) ? p->text.foreColour : p->text.backColour);
-    }
+    fillPattern(p, r, static_cast<const uint8_t *>(pattern));
     setError(noErr);
 }
 

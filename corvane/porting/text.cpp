@@ -183,43 +183,59 @@ void hollow(Mask &m, int32_t t) {
     m = std::move(wide);
 }
 
-void paint(Port *p, int32_t h, int32_t v) {
+InkOp textInk(const Port *p) {
     switch (p->text.mode) {
-    case 2: invertPixel(p, h, v); break;
-    case 3: plotPixel(p, h, v, p->text.backColour); break;
-    default: plotPixel(p, h, v, p->text.foreColour); break;
+    case 2: return InkOp{true, 0};
+    case 3: return InkOp{false, p->text.backColour};
+    default: return InkOp{false, p->text.foreColour};
     }
 }
 
+// Rows of the mask that the port shows, packed to bits and inked whole.
 void paintMask(Port *p, const Mask &m) {
     const QdRect &b = p->pixMap.bounds;
     int32_t y0 = std::max<int32_t>(0, b.top - m.top), y1 = std::min<int32_t>(m.height, b.bottom - m.top);
     int32_t x0 = std::max<int32_t>(0, b.left - m.left), x1 = std::min<int32_t>(m.width, b.right - m.left);
-    for (int32_t y = y0; y < y1; ++y)
+    if (y0 >= y1 || x0 >= x1)
+        return;
+    InkOp op = textInk(p);
+    std::vector<uint8_t> bits(static_cast<size_t>((x1 - x0 + 7) >> 3));
+    for (int32_t y = y0; y < y1; ++y) {
+        std::fill(bits.begin(), bits.end(), uint8_t(0));
+        const uint8_t *px = &m.px[static_cast<size_t>(y) * m.width];
         for (int32_t x = x0; x < x1; ++x)
-            if (m.px[static_cast<size_t>(y) * m.width + x])
-                paint(p, m.left + x, m.top + y);
+            if (px[x])
+                bits[static_cast<size_t>((x - x0) >> 3)] |= static_cast<uint8_t>(0x80 >> ((x - x0) & 7));
+        inkRow(p, bits.data(), x1 - x0, m.left + x0, m.top + y, op);
+    }
+}
+
+// An unstyled mono bitmap goes to the port as it is, row by row.
+void paintBitmap(Port *p, const FT_Bitmap &bm, int32_t left, int32_t top) {
+    const QdRect &b = p->pixMap.bounds;
+    int32_t rows = static_cast<int32_t>(bm.rows);
+    int32_t y0 = std::max<int32_t>(0, b.top - top), y1 = std::min<int32_t>(rows, b.bottom - top);
+    InkOp op = textInk(p);
+    for (int32_t y = y0; y < y1; ++y)
+        inkRow(p, bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch, static_cast<int32_t>(bm.width), left, top + y, op);
 }
 
 // Rasterises only the part of a large outline near the port: the same
 // mono raster, shifted by whole pixels, into a window of the glyph. Pixel
 // centres lying exactly on an edge may fall the other way than in a whole
 // render, as the raster's rounding sees other coordinates.
-bool renderWindow(FT_GlyphSlot slot, int64_t wl, int64_t wb, int64_t wr, int64_t wt, int32_t x, int32_t baseline,
-                  Mask &m) {
-    FT_Bitmap bm;
+bool renderWindow(FT_GlyphSlot slot, int64_t wl, int64_t wb, int64_t wr, int64_t wt, FT_Bitmap &bm,
+                  std::vector<uint8_t> &buffer) {
     FT_Bitmap_Init(&bm);
     bm.width = static_cast<unsigned>(wr - wl);
     bm.rows = static_cast<unsigned>(wt - wb);
     bm.pitch = static_cast<int>((bm.width + 7) / 8);
     bm.pixel_mode = FT_PIXEL_MODE_MONO;
     bm.num_grays = 2;
-    std::vector<uint8_t> buffer(static_cast<size_t>(bm.pitch) * bm.rows, 0);
+    buffer.assign(static_cast<size_t>(bm.pitch) * bm.rows, 0);
     bm.buffer = buffer.data();
     FT_Outline_Translate(&slot->outline, static_cast<FT_Pos>(-wl * 64), static_cast<FT_Pos>(-wb * 64));
-    if (FT_Outline_Get_Bitmap(slot->library, &slot->outline, &bm) != 0)
-        return false;
-    return maskFromBitmap(bm, x + static_cast<int32_t>(wl), baseline - static_cast<int32_t>(wt), m);
+    return FT_Outline_Get_Bitmap(slot->library, &slot->outline, &bm) == 0;
 }
 
 // Draws one glyph with its origin at (x, baseline). Glyphs wholly outside
@@ -230,8 +246,11 @@ void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t b
         return;
     FT_GlyphSlot slot = face->glyph;
     const QdRect &b = p->pixMap.bounds;
-    Mask m;
-    bool windowed = false;
+    // The glyph's bitmap and where its top-left pixel lands.
+    const FT_Bitmap *bitmap = &slot->bitmap;
+    int32_t left = x + slot->bitmap_left, top = baseline - slot->bitmap_top;
+    FT_Bitmap window;
+    std::vector<uint8_t> windowBuffer;
     if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
         // Glyph pixels, y up from the baseline, x right from the origin.
         FT_BBox box;
@@ -248,14 +267,25 @@ void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t b
         if (wl >= wr || wb >= wt)
             return;
         if ((gr - gl) * (gt - gb) > kMaxDirectPixels) {
-            if (!renderWindow(slot, wl, wb, wr, wt, x, baseline, m))
+            if (!renderWindow(slot, wl, wb, wr, wt, window, windowBuffer))
                 return;
-            windowed = true;
+            bitmap = &window;
+            left = x + static_cast<int32_t>(wl);
+            top = baseline - static_cast<int32_t>(wt);
         } else if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
             return;
+        } else {
+            left = x + slot->bitmap_left;
+            top = baseline - slot->bitmap_top;
         }
     }
-    if (!windowed && !maskFromBitmap(slot->bitmap, x + slot->bitmap_left, baseline - slot->bitmap_top, m))
+    bool styled = s.face.synthBold || s.face.synthItalic || s.outline;
+    if (!styled && bitmap->pixel_mode == FT_PIXEL_MODE_MONO) {
+        paintBitmap(p, *bitmap, left, top);
+        return;
+    }
+    Mask m;
+    if (!maskFromBitmap(*bitmap, left, top, m))
         return;
     if (s.face.synthBold)
         smear(m, s.boldExtra);
@@ -279,8 +309,7 @@ void drawUnderline(Port *p, const TextSetup &s, int32_t x0, int32_t x1, int32_t 
     int32_t rows = std::max<int32_t>(1, static_cast<int32_t>((thick + 32) >> 6));
     int32_t top = baseline + static_cast<int32_t>((centre - rows * 32 + 32) >> 6);
     for (int32_t v = top; v < top + rows; ++v)
-        for (int32_t h = std::max<int32_t>(x0, p->pixMap.bounds.left); h < x1 && h < p->pixMap.bounds.right; ++h)
-            paint(p, h, v);
+        inkSpan(p, x0, x1, v, textInk(p));
 }
 
 bool textArgs(const void *text, int16_t firstByte, int16_t byteCount, const uint8_t *&bytes) {
