@@ -375,6 +375,25 @@ int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool f
 
 bool fractEnabled() { return gFractEnable; }
 
+// The current port's metrics for both metric calls; false (with the error
+// set) when there is nowhere to write or no face to measure.
+template <typename Out>
+bool currentMetrics(Out *out, FMetricRec &m) {
+    enterCall();
+    if (!out) {
+        setError(paramErr);
+        return false;
+    }
+    TextSetup s;
+    if (!setupText(currentPort()->text, s)) {
+        *out = Out{};
+        setError(corvaneNoFontErr);
+        return false;
+    }
+    m = metricsOf(s);
+    return true;
+}
+
 } // namespace corvane1
 
 using namespace corvane1;
@@ -395,36 +414,19 @@ void SetFractEnable(uint8_t on) {
 
 void FontMetrics(FMetricRec *out) {
     guarded([&] {
-        enterCall();
-        if (!out) {
-            setError(paramErr);
+        FMetricRec m;
+        if (!currentMetrics(out, m))
             return;
-        }
-        TextSetup s;
-        if (!setupText(currentPort()->text, s)) {
-            *out = FMetricRec{};
-            setError(corvaneNoFontErr);
-            return;
-        }
-        *out = metricsOf(s);
+        *out = m;
         setError(noErr);
     });
 }
 
 void GetFontInfo(FontInfo *out) {
     guarded([&] {
-        enterCall();
-        if (!out) {
-            setError(paramErr);
+        FMetricRec m;
+        if (!currentMetrics(out, m))
             return;
-        }
-        TextSetup s;
-        if (!setupText(currentPort()->text, s)) {
-            *out = FontInfo{};
-            setError(corvaneNoFontErr);
-            return;
-        }
-        FMetricRec m = metricsOf(s);
         out->ascent = clamp16(roundFixed(m.ascent));
         out->descent = clamp16(roundFixed(m.descent));
         out->widMax = clamp16(roundFixed(m.widMax));

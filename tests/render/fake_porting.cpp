@@ -107,6 +107,18 @@ void disposeDeepPort(GWorldPtr port)
     gState.ports.erase(port);
 }
 
+void scriptWorkedMetrics()
+{
+    const auto F = [](double v) { return static_cast<Fixed>(v * 65536.0); };
+    State &s = state();
+    s.metrics[18] = {{F(12.5), F(3.25), F(1.0), F(13.0), 0}, {12, 4, 13, 1}};
+    s.metrics[72] = {{F(54.0), F(16.0), F(4.0), F(52.0), 0}, {54, 16, 52, 4}};
+    s.widths[{"first line", 18}] = 40;
+    s.widths[{"second", 18}] = 17;
+    s.widths[{"first line", 72}] = 175;
+    s.widths[{"second", 72}] = 60;
+}
+
 } // namespace fake
 
 using fake::gState;

@@ -35,13 +35,7 @@ protected:
     void SetUp() override
     {
         fake::reset();
-        fake::State &s = fake::state();
-        s.metrics[18] = {{F(12.5), F(3.25), F(1.0), F(13.0), 0}, {12, 4, 13, 1}};
-        s.metrics[72] = {{F(54.0), F(16.0), F(4.0), F(52.0), 0}, {54, 16, 52, 4}};
-        s.widths[{"first line", 18}] = 40;
-        s.widths[{"second", 18}] = 17;
-        s.widths[{"first line", 72}] = 175;
-        s.widths[{"second", 72}] = 60;
+        fake::scriptWorkedMetrics();
         host.setText("first line\rsecond", kAlignCenter);
         host.setParams(18, F(100.5), F(50.0), kRed, false);
         host.out.outFlags = 0x1234;
