@@ -48,10 +48,14 @@ RgbaImage readImage(const std::string &path)
     // Straight alpha as stored: no premultiplication on the way in.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
+    auto in = OIIO::ImageInput::create(path);
+    OIIO::ImageSpec format;
     if (!in)
         throw ImageError("cannot read image \"" + path + "\": " + lastError("not an image in a known format"));
-    const OIIO::ImageSpec &format = in->spec();
+    if (!in->open(path, format, config)) {
+        const std::string why = in->geterror();
+        throw ImageError("cannot read image \"" + path + "\": " + (why.empty() ? "the file is damaged" : why));
+    }
     if (format.width < 1 || format.height < 1 || format.width > kMaxImageSide || format.height > kMaxImageSide)
         throw ImageError("cannot use image \"" + path + "\": it is " + std::to_string(format.width) + "x" +
                          std::to_string(format.height) + "; images from 1x1 to " + std::to_string(kMaxImageSide) +
