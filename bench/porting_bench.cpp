@@ -11,13 +11,15 @@ namespace {
 // A 1-bit world of the given size, current while the object lives.
 class BitWorld {
 public:
-    BitWorld(int16_t width, int16_t height) {
+    BitWorld(int16_t width, int16_t height)
+    {
         GetGWorld(&oldPort_, &oldDevice_);
         QdRect bounds{0, 0, height, width};
         if (NewGWorld(&world_, 1, &bounds, nullptr, nullptr, 0) == noErr)
             SetGWorld(world_, nullptr);
     }
-    ~BitWorld() {
+    ~BitWorld()
+    {
         SetGWorld(oldPort_, oldDevice_);
         if (world_)
             DisposeGWorld(world_);
@@ -35,7 +37,8 @@ private:
 const uint8_t kWhite[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 
 // Whole-world erase; range(0) shifts the rectangle off byte boundaries.
-void BM_FillRect1Bit(benchmark::State &state) {
+void BM_FillRect1Bit(benchmark::State &state)
+{
     const int16_t w = 7680, h = 4320;
     BitWorld world(w, h);
     if (!world.ok()) {
@@ -51,7 +54,8 @@ void BM_FillRect1Bit(benchmark::State &state) {
 BENCHMARK(BM_FillRect1Bit)->ArgName("inset")->Arg(0)->Arg(3)->Unit(benchmark::kMillisecond);
 
 // One line of large text; range(0) is the face (0 plain, 1 bold, 8 outline).
-void BM_DrawText1Bit(benchmark::State &state) {
+void BM_DrawText1Bit(benchmark::State &state)
+{
     BitWorld world(7680, 1200);
     if (!world.ok()) {
         state.SkipWithError("no offscreen");

@@ -13,8 +13,7 @@
 namespace {
 
 // A stored (big-endian) settings record.
-std::vector<uint8_t> StoredRecord(const std::string &text, const std::string &font, uint16_t style,
-                                  uint16_t alignment)
+std::vector<uint8_t> StoredRecord(const std::string &text, const std::string &font, uint16_t style, uint16_t alignment)
 {
     std::vector<uint8_t> r(corvane::kStoredRecordSize, 0);
     const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
@@ -41,8 +40,8 @@ struct Frame {
         host.paramSetup();
         instance = &host.newInstance();
         instance->setup();
-        instance->setStoredRecord(StoredRecord("Quillomark renders\r\nthree lines of text\r\nat 72 points", "DejaVu Sans",
-                                               0, kAlignCenter));
+        instance->setStoredRecord(
+            StoredRecord("Quillomark renders\r\nthree lines of text\r\nat 72 points", "DejaVu Sans", 0, kAlignCenter));
     }
 };
 

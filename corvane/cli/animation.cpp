@@ -7,8 +7,8 @@ namespace quillomark {
 
 template <typename T> void Track<T>::add(int32_t frame, T value, const std::string &what)
 {
-    auto it = std::lower_bound(keys_.begin(), keys_.end(), frame,
-                               [](const Key<T> &k, int32_t f) { return k.frame < f; });
+    auto it =
+        std::lower_bound(keys_.begin(), keys_.end(), frame, [](const Key<T> &k, int32_t f) { return k.frame < f; });
     if (it != keys_.end() && it->frame == frame)
         throw UsageError("two " + what + " keyframes at frame " + std::to_string(frame));
     keys_.insert(it, Key<T>{frame, value});
@@ -20,8 +20,8 @@ template <typename T> T Track<T>::at(int32_t frame) const
         return keys_.front().value;
     if (frame >= keys_.back().frame)
         return keys_.back().value;
-    auto next = std::upper_bound(keys_.begin(), keys_.end(), frame,
-                                 [](int32_t f, const Key<T> &k) { return f < k.frame; });
+    auto next =
+        std::upper_bound(keys_.begin(), keys_.end(), frame, [](int32_t f, const Key<T> &k) { return f < k.frame; });
     auto prev = next - 1;
     const double t = static_cast<double>(frame - prev->frame) / (next->frame - prev->frame);
     return lerp(prev->value, next->value, t);

@@ -128,8 +128,9 @@ void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
     if (!o.plateGradient.empty()) {
         const auto comma = o.plateGradient.find(',');
         if (comma == std::string::npos)
-            throw UsageError("bad gradient \"" + o.plateGradient + "\": expected TOP,BOTTOM colours (e.g. "
-                                                                   "#1d2b53,#7e2553)");
+            throw UsageError("bad gradient \"" + o.plateGradient +
+                             "\": expected TOP,BOTTOM colours (e.g. "
+                             "#1d2b53,#7e2553)");
         plate.colour = parseColour(o.plateGradient.substr(0, comma));
         plate.gradientEnd = parseColour(o.plateGradient.substr(comma + 1));
     }
@@ -206,8 +207,7 @@ int renderFrames(Session &session, const RenderJob &job)
             std::cout << (pattern ? expandFramePattern(job.output, job.frames.first) : job.output) << "\n";
         else
             std::cout << expandFramePattern(job.output, job.frames.first) << " ... "
-                      << expandFramePattern(job.output, job.frames.last) << " (" << job.frames.count()
-                      << " frames)\n";
+                      << expandFramePattern(job.output, job.frames.last) << " (" << job.frames.count() << " frames)\n";
     }
     return kExitOk;
 }
@@ -384,8 +384,8 @@ int runInfo(const std::string &modulePath)
             char line[160];
             switch (p.type) {
             case kParamSlider:
-                std::snprintf(line, sizeof line, "%-22s slider     %d to %d, default %d", p.name.c_str(),
-                              p.sliderMin, p.sliderMax, p.sliderDefault);
+                std::snprintf(line, sizeof line, "%-22s slider     %d to %d, default %d", p.name.c_str(), p.sliderMin,
+                              p.sliderMax, p.sliderDefault);
                 break;
             case kParamPoint:
                 std::snprintf(line, sizeof line, "%-22s point      default %g, %g (percent of the layer)",

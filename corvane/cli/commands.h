@@ -11,9 +11,9 @@ namespace quillomark {
 // Exit statuses.
 enum Exit : int {
     kExitOk = 0,
-    kExitFailed = 1,    // an image, project or module file could not be used
-    kExitUsage = 2,     // the command line is wrong
-    kExitModule = 3,    // the module refused a command (its message is shown)
+    kExitFailed = 1,     // an image, project or module file could not be used
+    kExitUsage = 2,      // the command line is wrong
+    kExitModule = 3,     // the module refused a command (its message is shown)
     kExitCancelled = 130 // Ctrl-C
 };
 

@@ -25,10 +25,7 @@ struct RgbaImage {
     RgbaImage() = default;
     RgbaImage(int32_t w, int32_t h) : width(w), height(h), rgba(static_cast<size_t>(w) * h * 4, 0) {}
     uint8_t *pixel(int32_t x, int32_t y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
-    const uint8_t *pixel(int32_t x, int32_t y) const
-    {
-        return rgba.data() + (static_cast<size_t>(y) * width + x) * 4;
-    }
+    const uint8_t *pixel(int32_t x, int32_t y) const { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
 };
 
 // Reads any image the library knows; grey becomes RGB, a missing alpha is

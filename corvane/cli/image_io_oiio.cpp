@@ -58,8 +58,8 @@ RgbaImage readImage(const std::string &path)
     }
     if (format.width < 1 || format.height < 1 || format.width > kMaxImageSide || format.height > kMaxImageSide)
         throw ImageError("cannot use image \"" + path + "\": it is " + std::to_string(format.width) + "x" +
-                         std::to_string(format.height) + "; images from 1x1 to " + std::to_string(kMaxImageSide) +
-                         "x" + std::to_string(kMaxImageSide) + " are supported");
+                         std::to_string(format.height) + "; images from 1x1 to " + std::to_string(kMaxImageSide) + "x" +
+                         std::to_string(kMaxImageSide) + " are supported");
     const int nch = std::min(format.nchannels, 4);
     if (nch < 1)
         throw ImageError("cannot read image \"" + path + "\": it has no channels");

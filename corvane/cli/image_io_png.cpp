@@ -49,8 +49,8 @@ RgbaImage readImage(const std::string &path)
     const png_uint_32 w = png.image.width, h = png.image.height;
     if (w < 1 || h < 1 || w > static_cast<png_uint_32>(kMaxImageSide) || h > static_cast<png_uint_32>(kMaxImageSide))
         throw ImageError("cannot use image \"" + path + "\": it is " + std::to_string(w) + "x" + std::to_string(h) +
-                         "; images from 1x1 to " + std::to_string(kMaxImageSide) + "x" +
-                         std::to_string(kMaxImageSide) + " are supported");
+                         "; images from 1x1 to " + std::to_string(kMaxImageSide) + "x" + std::to_string(kMaxImageSide) +
+                         " are supported");
     png.image.format = PNG_FORMAT_RGBA;
     RgbaImage img(static_cast<int32_t>(w), static_cast<int32_t>(h));
     if (!png_image_finish_read(&png.image, nullptr, img.rgba.data(), 0, nullptr))

@@ -63,7 +63,9 @@ int main(int argc, char **argv)
         ->type_name("X,Y");
     render->add_option("--color,--colour", r.colour, "Text colour: #RRGGBB or a name (default red)")
         ->type_name("COLOUR");
-    render->add_option("--size-key", r.sizeKeys, "Size keyframe (repeat)")->type_name("FRAME=N")->allow_extra_args(false);
+    render->add_option("--size-key", r.sizeKeys, "Size keyframe (repeat)")
+        ->type_name("FRAME=N")
+        ->allow_extra_args(false);
     render->add_option("--position-key", r.positionKeys, "Position keyframe (repeat)")
         ->type_name("FRAME=X,Y")
         ->allow_extra_args(false);

@@ -18,27 +18,27 @@ struct NamedColour {
 
 // The web's basic names plus the common extended ones; sorted by name.
 constexpr std::array kColours = {
-    NamedColour{"aqua", {0, 255, 255}},       NamedColour{"black", {0, 0, 0}},
-    NamedColour{"blue", {0, 0, 255}},         NamedColour{"brown", {165, 42, 42}},
-    NamedColour{"coral", {255, 127, 80}},     NamedColour{"crimson", {220, 20, 60}},
-    NamedColour{"cyan", {0, 255, 255}},       NamedColour{"darkblue", {0, 0, 139}},
-    NamedColour{"darkgray", {169, 169, 169}}, NamedColour{"darkgreen", {0, 100, 0}},
-    NamedColour{"darkgrey", {169, 169, 169}}, NamedColour{"darkred", {139, 0, 0}},
-    NamedColour{"fuchsia", {255, 0, 255}},    NamedColour{"gold", {255, 215, 0}},
-    NamedColour{"gray", {128, 128, 128}},     NamedColour{"green", {0, 128, 0}},
-    NamedColour{"grey", {128, 128, 128}},     NamedColour{"indigo", {75, 0, 130}},
-    NamedColour{"ivory", {255, 255, 240}},    NamedColour{"lightblue", {173, 216, 230}},
+    NamedColour{"aqua", {0, 255, 255}},        NamedColour{"black", {0, 0, 0}},
+    NamedColour{"blue", {0, 0, 255}},          NamedColour{"brown", {165, 42, 42}},
+    NamedColour{"coral", {255, 127, 80}},      NamedColour{"crimson", {220, 20, 60}},
+    NamedColour{"cyan", {0, 255, 255}},        NamedColour{"darkblue", {0, 0, 139}},
+    NamedColour{"darkgray", {169, 169, 169}},  NamedColour{"darkgreen", {0, 100, 0}},
+    NamedColour{"darkgrey", {169, 169, 169}},  NamedColour{"darkred", {139, 0, 0}},
+    NamedColour{"fuchsia", {255, 0, 255}},     NamedColour{"gold", {255, 215, 0}},
+    NamedColour{"gray", {128, 128, 128}},      NamedColour{"green", {0, 128, 0}},
+    NamedColour{"grey", {128, 128, 128}},      NamedColour{"indigo", {75, 0, 130}},
+    NamedColour{"ivory", {255, 255, 240}},     NamedColour{"lightblue", {173, 216, 230}},
     NamedColour{"lightgray", {211, 211, 211}}, NamedColour{"lightgrey", {211, 211, 211}},
-    NamedColour{"lime", {0, 255, 0}},         NamedColour{"magenta", {255, 0, 255}},
-    NamedColour{"maroon", {128, 0, 0}},       NamedColour{"midnightblue", {25, 25, 112}},
-    NamedColour{"navy", {0, 0, 128}},         NamedColour{"olive", {128, 128, 0}},
-    NamedColour{"orange", {255, 165, 0}},     NamedColour{"pink", {255, 192, 203}},
-    NamedColour{"purple", {128, 0, 128}},     NamedColour{"red", {255, 0, 0}},
-    NamedColour{"silver", {192, 192, 192}},   NamedColour{"skyblue", {135, 206, 235}},
+    NamedColour{"lime", {0, 255, 0}},          NamedColour{"magenta", {255, 0, 255}},
+    NamedColour{"maroon", {128, 0, 0}},        NamedColour{"midnightblue", {25, 25, 112}},
+    NamedColour{"navy", {0, 0, 128}},          NamedColour{"olive", {128, 128, 0}},
+    NamedColour{"orange", {255, 165, 0}},      NamedColour{"pink", {255, 192, 203}},
+    NamedColour{"purple", {128, 0, 128}},      NamedColour{"red", {255, 0, 0}},
+    NamedColour{"silver", {192, 192, 192}},    NamedColour{"skyblue", {135, 206, 235}},
     NamedColour{"slategray", {112, 128, 144}}, NamedColour{"slategrey", {112, 128, 144}},
-    NamedColour{"steelblue", {70, 130, 180}}, NamedColour{"teal", {0, 128, 128}},
-    NamedColour{"tomato", {255, 99, 71}},     NamedColour{"turquoise", {64, 224, 208}},
-    NamedColour{"violet", {238, 130, 238}},   NamedColour{"white", {255, 255, 255}},
+    NamedColour{"steelblue", {70, 130, 180}},  NamedColour{"teal", {0, 128, 128}},
+    NamedColour{"tomato", {255, 99, 71}},      NamedColour{"turquoise", {64, 224, 208}},
+    NamedColour{"violet", {238, 130, 238}},    NamedColour{"white", {255, 255, 255}},
     NamedColour{"yellow", {255, 255, 0}},
 };
 
@@ -97,7 +97,8 @@ Coord parseCoord(const std::string &raw, const std::string &whole)
     }
     // The module takes 16.16 values: keep well inside their range.
     if (!parseDouble(s, c.value) || std::fabs(c.value) > 30000.0)
-        throw UsageError("bad position \"" + whole + "\": expected X,Y in pixels (e.g. 640,360) or percentages of "
+        throw UsageError("bad position \"" + whole +
+                         "\": expected X,Y in pixels (e.g. 640,360) or percentages of "
                          "the plate (e.g. 50%,50%), each between -30000 and 30000");
     return c;
 }
@@ -142,8 +143,9 @@ Rgb parseColour(const std::string &text)
             if (name == c.name)
                 return c.rgb;
     }
-    throw UsageError("bad colour \"" + text + "\": expected #RRGGBB, #RGB or a name such as white, black, red, "
-                                              "gold or skyblue (`quillomark colours` lists them)");
+    throw UsageError("bad colour \"" + text +
+                     "\": expected #RRGGBB, #RGB or a name such as white, black, red, "
+                     "gold or skyblue (`quillomark colours` lists them)");
 }
 
 std::string formatColour(Rgb c)
@@ -165,8 +167,9 @@ Position parsePosition(const std::string &text)
 {
     const auto comma = text.find(',');
     if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos)
-        throw UsageError("bad position \"" + text + "\": expected X,Y in pixels (e.g. 640,360) or percentages of the "
-                                                    "plate (e.g. 50%,50%)");
+        throw UsageError("bad position \"" + text +
+                         "\": expected X,Y in pixels (e.g. 640,360) or percentages of the "
+                         "plate (e.g. 50%,50%)");
     return {parseCoord(text.substr(0, comma), text), parseCoord(text.substr(comma + 1), text)};
 }
 
@@ -183,8 +186,9 @@ FrameRange parseFrameRange(const std::string &text)
         ok = parseWhole(s.substr(0, dash), r.first) && parseWhole(s.substr(dash + 1), r.last);
     }
     if (!ok || r.first < 0 || r.last < r.first || r.last > 9999999)
-        throw UsageError("bad frame range \"" + text + "\": expected FIRST-LAST with 0 <= FIRST <= LAST (e.g. 101-200)"
-                                                       " or a single frame");
+        throw UsageError("bad frame range \"" + text +
+                         "\": expected FIRST-LAST with 0 <= FIRST <= LAST (e.g. 101-200)"
+                         " or a single frame");
     return r;
 }
 
@@ -192,8 +196,8 @@ KeyText splitKeyframe(const std::string &text, const std::string &what)
 {
     const auto eq = text.find('=');
     KeyText k;
-    if (eq == std::string::npos || !parseWhole(trim(text.substr(0, eq)), k.frame) || k.frame < 0 ||
-        k.frame > 9999999 || trim(text.substr(eq + 1)).empty())
+    if (eq == std::string::npos || !parseWhole(trim(text.substr(0, eq)), k.frame) || k.frame < 0 || k.frame > 9999999 ||
+        trim(text.substr(eq + 1)).empty())
         throw UsageError("bad " + what + " keyframe \"" + text + "\": expected FRAME=VALUE with a frame number >= 0");
     k.value = trim(text.substr(eq + 1));
     return k;

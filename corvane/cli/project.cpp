@@ -48,8 +48,7 @@ template <typename T, typename F> json trackToJson(const Track<T> &track, F form
 
 // Reads a constant or a list of {frame, value}; `parse` turns one JSON value
 // into T and throws UsageError on a bad one.
-template <typename T, typename F>
-Track<T> trackFromJson(const json &j, const std::string &what, F parse)
+template <typename T, typename F> Track<T> trackFromJson(const json &j, const std::string &what, F parse)
 {
     Track<T> track;
     try {
@@ -127,8 +126,11 @@ std::string projectToJson(const Project &project, const std::string &projectDir)
             plate["color"] = formatColour(project.plate.colour);
     }
 
-    json j = {{"format", kFormat}, {"version", kVersion}, {"plate", plate},
-              {"quality", project.draft ? "draft" : "high"}, {"downsample", formatDownsample(project.downsample)}};
+    json j = {{"format", kFormat},
+              {"version", kVersion},
+              {"plate", plate},
+              {"quality", project.draft ? "draft" : "high"},
+              {"downsample", formatDownsample(project.downsample)}};
     if (project.frames)
         j["frames"] = std::to_string(project.frames->first) + "-" + std::to_string(project.frames->last);
     json layers = json::array();
@@ -137,7 +139,8 @@ std::string projectToJson(const Project &project, const std::string &projectDir)
         if (!l.tracks.size.empty())
             layer["size"] = trackToJson(l.tracks.size, [](int32_t v) { return json(v); });
         if (!l.tracks.position.empty())
-            layer["position"] = trackToJson(l.tracks.position, [](const Position &p) { return json(formatPosition(p)); });
+            layer["position"] =
+                trackToJson(l.tracks.position, [](const Position &p) { return json(formatPosition(p)); });
         if (!l.tracks.colour.empty())
             layer["color"] = trackToJson(l.tracks.colour, [](Rgb c) { return json(formatColour(c)); });
         layers.push_back(layer);

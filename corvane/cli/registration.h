@@ -27,8 +27,8 @@ struct PiplProperty {
 struct Registration {
     std::vector<PiplProperty> properties;
     // Decoded from the properties, when present.
-    std::string kind;       // "eFKT": an effect
-    std::string name;       // length-prefixed in the list
+    std::string kind; // "eFKT": an effect
+    std::string name; // length-prefixed in the list
     std::string category;
     std::string entryPoint; // zero-terminated in the list
     std::string matchName;

@@ -39,7 +39,8 @@ std::string recordFont(const std::vector<uint8_t> &record)
     if (record.size() < kRecordFont + 256)
         return {};
     const size_t n = record[kRecordFont];
-    return std::string(record.begin() + kRecordFont + 1, record.begin() + static_cast<std::ptrdiff_t>(kRecordFont + 1 + n));
+    return std::string(record.begin() + kRecordFont + 1,
+                       record.begin() + static_cast<std::ptrdiff_t>(kRecordFont + 1 + n));
 }
 
 bool sameNoCase(const std::string &a, const std::string &b)

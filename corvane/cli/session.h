@@ -36,7 +36,7 @@ struct Cancelled : std::runtime_error {
 
 // What the options dialog is asked to set.
 struct TextChoice {
-    std::vector<std::string> lines; // UTF-8; joined with typed line breaks
+    std::vector<std::string> lines;  // UTF-8; joined with typed line breaks
     std::optional<std::string> font; // UTF-8 family name; none: the default face
     bool bold = false, italic = false, underline = false, outline = false;
     int32_t alignment = 0; // 0 left, 1 centre, 2 right

@@ -102,9 +102,8 @@ void Host::Impl::prepareOut()
 std::ostream &operator<<(std::ostream &os, const LiveCounts &c)
 {
     return os << "{hostHandles " << c.hostHandles << ", worlds " << c.worlds << ", ports " << c.ports
-              << ", stringTables " << c.stringTables << ", portingHandles " << c.portingHandles
-              << ", portingLocks " << c.portingLocks << ", offscreens " << c.offscreens << ", portingPorts "
-              << c.portingPorts << "}";
+              << ", stringTables " << c.stringTables << ", portingHandles " << c.portingHandles << ", portingLocks "
+              << c.portingLocks << ", offscreens " << c.offscreens << ", portingPorts " << c.portingPorts << "}";
 }
 
 // ---------------------------------------------------------------------------
@@ -163,9 +162,18 @@ int32_t Host::command(int32_t cmd, Handle sequence, ParamDef **params, EffectWor
     return result;
 }
 
-EffectMainFn Host::entry() const { return impl_->main; }
-HostInData &Host::in() { return impl_->in; }
-HostOutData &Host::out() { return impl_->out; }
+EffectMainFn Host::entry() const
+{
+    return impl_->main;
+}
+HostInData &Host::in()
+{
+    return impl_->in;
+}
+HostOutData &Host::out()
+{
+    return impl_->out;
+}
 
 std::string Host::message() const
 {
@@ -185,7 +193,10 @@ int32_t Host::globalTeardown()
     return command(CmdGlobalTeardown, nullptr);
 }
 
-bool Host::globalRegistered() const { return impl_->globalData != nullptr; }
+bool Host::globalRegistered() const
+{
+    return impl_->globalData != nullptr;
+}
 
 int32_t Host::paramSetup()
 {
@@ -201,7 +212,10 @@ std::string Host::about()
     return message();
 }
 
-const std::vector<Parameter> &Host::parameters() const { return impl_->params; }
+const std::vector<Parameter> &Host::parameters() const
+{
+    return impl_->params;
+}
 
 const Parameter *Host::parameter(std::string_view name) const
 {
@@ -250,7 +264,10 @@ void Host::cancelAtCheck(int32_t n, int32_t value)
     impl_->cancelAtValue = value ? value : 1;
 }
 
-void Host::requestCancel(int32_t value) { impl_->cancelValue.store(value ? value : 1, std::memory_order_relaxed); }
+void Host::requestCancel(int32_t value)
+{
+    impl_->cancelValue.store(value ? value : 1, std::memory_order_relaxed);
+}
 
 void Host::clearCancel()
 {
@@ -258,7 +275,10 @@ void Host::clearCancel()
     impl_->cancelAt = 0;
 }
 
-void Host::setProgress(ProgressFn fn) { impl_->progress = std::move(fn); }
+void Host::setProgress(ProgressFn fn)
+{
+    impl_->progress = std::move(fn);
+}
 
 void Host::failAt(Service service, int32_t n, int32_t error, bool partial)
 {
@@ -281,7 +301,10 @@ void Host::failPortingAllocationAt(int32_t n)
     CorvaneFailAllocationAt(n);
 }
 
-void Host::setPortingHeapScramble(bool on) { CorvaneSetHeapScramble(on ? 1 : 0); }
+void Host::setPortingHeapScramble(bool on)
+{
+    CorvaneSetHeapScramble(on ? 1 : 0);
+}
 
 void Host::clearFaults()
 {
@@ -290,7 +313,10 @@ void Host::clearFaults()
     clearCancel();
 }
 
-int32_t Host::calls(Service service) const { return impl_->callCounts[static_cast<size_t>(service)]; }
+int32_t Host::calls(Service service) const
+{
+    return impl_->callCounts[static_cast<size_t>(service)];
+}
 
 void Host::resetCalls()
 {
@@ -320,7 +346,10 @@ LiveCounts Host::live() const
     return c;
 }
 
-const std::vector<std::string> &Host::misuses() const { return impl_->misuseLog; }
+const std::vector<std::string> &Host::misuses() const
+{
+    return impl_->misuseLog;
+}
 
 // ---------------------------------------------------------------------------
 // Instance
@@ -363,8 +392,7 @@ int32_t Instance::render(const RenderSettings &settings, World &input, World &ou
         for (const Parameter &p : registered)
             if (p.type == type)
                 return;
-        throw HostError(std::string("render: the module registered no ") + what +
-                        " parameter (run paramSetup first)");
+        throw HostError(std::string("render: the module registered no ") + what + " parameter (run paramSetup first)");
     };
     find(kParamSlider, "slider");
     find(kParamPoint, "point");
@@ -409,7 +437,10 @@ int32_t Instance::render(const RenderSettings &settings, World &input, World &ou
     return command(CmdRender, slots.data(), &output.record());
 }
 
-bool Instance::hasRecord() const { return handle_ != nullptr; }
+bool Instance::hasRecord() const
+{
+    return handle_ != nullptr;
+}
 
 std::vector<uint8_t> Instance::storedRecord() const
 {

@@ -91,7 +91,7 @@ private:
 enum class Service {
     OpenStringTable,
     AddParam,
-    NewHandle,   // the host's newHandle utility
+    NewHandle, // the host's newHandle utility
     NewWorld,
     GetWorldPort,
     DisposeWorld,
@@ -128,38 +128,38 @@ std::ostream &operator<<(std::ostream &os, const LiveCounts &counts);
 // Parameters, decoded from the definitions the module registered.
 
 struct Parameter {
-    int32_t index = 0;       // 1-based, as the host numbers them (0 is the layer)
-    int32_t type = 0;        // kParam... code
-    std::string name;        // name, or the check box label for a nameless box
-    ParamDef registered{};   // the bytes exactly as the module passed them
+    int32_t index = 0;     // 1-based, as the host numbers them (0 is the layer)
+    int32_t type = 0;      // kParam... code
+    std::string name;      // name, or the check box label for a nameless box
+    ParamDef registered{}; // the bytes exactly as the module passed them
     // Decoded defaults and ranges, by type.
-    int32_t sliderMin = 0, sliderMax = 0;     // slider: first bound pair
-    int32_t sliderMin2 = 0, sliderMax2 = 0;   // slider: second bound pair
-    int32_t sliderDefault = 0;                // slider
-    Fixed defaultX = 0, defaultY = 0;         // point
-    HostPixel defaultColour{};                // colour
-    bool defaultOn = false;                   // check box
-    const char *labelAddress = nullptr;       // check box: the address as registered
-    std::string label;                        // check box: the label text
+    int32_t sliderMin = 0, sliderMax = 0;   // slider: first bound pair
+    int32_t sliderMin2 = 0, sliderMax2 = 0; // slider: second bound pair
+    int32_t sliderDefault = 0;              // slider
+    Fixed defaultX = 0, defaultY = 0;       // point
+    HostPixel defaultColour{};              // colour
+    bool defaultOn = false;                 // check box
+    const char *labelAddress = nullptr;     // check box: the address as registered
+    std::string label;                      // check box: the label text
 };
 
 // A string table the module registered.
 struct StringTableInfo {
-    StringTableRef ref = 0;          // the value handed to the module
+    StringTableRef ref = 0;             // the value handed to the module
     const char *const *table = nullptr; // the module's own table (entries are its addresses)
-    int32_t entries = 0;             // counted up to the all-bits-set end mark
-    int32_t id = 0;                  // resource id argument
-    int32_t countArgument = 0;       // the fourth argument, as passed
-    std::string effectName;          // the effect name passed in
+    int32_t entries = 0;                // counted up to the all-bits-set end mark
+    int32_t id = 0;                     // resource id argument
+    int32_t countArgument = 0;          // the fourth argument, as passed
+    std::string effectName;             // the effect name passed in
 };
 
 // Values for one render; defaults are the registered parameter defaults.
 struct RenderSettings {
-    int32_t size = 36;                     // Size slider
-    Fixed x = 50 << 16, y = 50 << 16;      // Position, output pixels
-    HostPixel colour = {0, 255, 0, 0};     // Text Color
-    bool composite = false;                // Composite On Original
-    int32_t quality = 1;                   // 0 draft, else high quality
+    int32_t size = 36;                 // Size slider
+    Fixed x = 50 << 16, y = 50 << 16;  // Position, output pixels
+    HostPixel colour = {0, 255, 0, 0}; // Text Color
+    bool composite = false;            // Composite On Original
+    int32_t quality = 1;               // 0 draft, else high quality
     int32_t downsampleXNum = 1;
     uint32_t downsampleXDen = 1;
     int32_t downsampleYNum = 1;
@@ -174,10 +174,10 @@ class Host;
 // `command` leaves the output record as the caller set it.
 class Instance {
 public:
-    int32_t setup();      // CmdInstanceSetup
-    int32_t resetup();    // CmdInstanceResetup with the current record (or none)
-    int32_t teardown();   // CmdInstanceTeardown
-    int32_t options();    // CmdOptionsDialog (runs the module's dialog)
+    int32_t setup();    // CmdInstanceSetup
+    int32_t resetup();  // CmdInstanceResetup with the current record (or none)
+    int32_t teardown(); // CmdInstanceTeardown
+    int32_t options();  // CmdOptionsDialog (runs the module's dialog)
     // CmdRender: builds the parameter array from the registered definitions
     // with these values (throws HostError when parameters were never set up).
     int32_t render(const RenderSettings &settings, World &input, World &output);
@@ -186,7 +186,7 @@ public:
     int32_t command(int32_t cmd, ParamDef **params = nullptr, EffectWorld *output = nullptr);
 
     bool hasRecord() const;
-    std::vector<uint8_t> storedRecord() const;        // stored (big-endian) bytes
+    std::vector<uint8_t> storedRecord() const; // stored (big-endian) bytes
     // Replaces them (creates a record if none); throws HostError unless
     // exactly kStoredRecordSize bytes are given.
     void setStoredRecord(std::span<const uint8_t> bytes);
@@ -228,14 +228,14 @@ public:
     int32_t globalTeardown();
     bool globalRegistered() const; // a global block is held
     int32_t paramSetup();          // clears earlier registrations first
-    std::string about(); // runs CmdAbout, returns the formatted text
+    std::string about();           // runs CmdAbout, returns the formatted text
     const std::vector<Parameter> &parameters() const;
     const Parameter *parameter(std::string_view name) const; // by name or label, exact; null if none
     std::vector<StringTableInfo> stringTables() const;       // open tables
     // The last table the module opened (open or closed since); null if none.
     const StringTableInfo *lastStringTable() const;
 
-    Instance &newInstance(); // owned by the host; call setup() on it
+    Instance &newInstance();                 // owned by the host; call setup() on it
     void removeInstance(Instance &instance); // tears down a record it still holds
 
     // Cancel: checkAbort answers `value` from its Nth call on (1-based).
@@ -264,6 +264,7 @@ public:
     const std::vector<std::string> &misuses() const;
 
     struct Impl;
+
 private:
     std::unique_ptr<Impl> impl_;
     friend class Instance;

@@ -65,7 +65,7 @@ struct Host::Impl {
     int32_t livePorts = 0;
 
     std::atomic<int32_t> cancelValue{0};
-    int32_t cancelAt = 0;      // checkAbort call number from which to cancel
+    int32_t cancelAt = 0; // checkAbort call number from which to cancel
     int32_t cancelAtValue = 1;
     ProgressFn progress;
     std::vector<std::string> misuseLog;

@@ -85,7 +85,7 @@ std::unique_ptr<LoadedModule> loadModule(const std::string &path)
 {
     if (path.empty())
         throw HostError("no module path given");
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             throw HostError("module not found: " + path);

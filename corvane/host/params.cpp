@@ -9,7 +9,10 @@ namespace {
 
 constexpr int32_t kParamErr = -50;
 
-std::string boundedString(const char *s, size_t max) { return s ? std::string(s, strnlen(s, max)) : std::string(); }
+std::string boundedString(const char *s, size_t max)
+{
+    return s ? std::string(s, strnlen(s, max)) : std::string();
+}
 
 int32_t addParam(EffectRef ref, int32_t index, ParamDef *def)
 {
@@ -67,6 +70,9 @@ int32_t addParam(EffectRef ref, int32_t index, ParamDef *def)
 
 } // namespace
 
-void installParamServices(HostInData &in) { in.addParam = addParam; }
+void installParamServices(HostInData &in)
+{
+    in.addParam = addParam;
+}
 
 } // namespace corvane

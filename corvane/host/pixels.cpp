@@ -30,11 +30,13 @@ bool usable(const EffectWorld *w)
 
 inline HostPixel *rowOf(const EffectWorld *w, int32_t y)
 {
-    return reinterpret_cast<HostPixel *>(reinterpret_cast<char *>(w->data) +
-                                         static_cast<ptrdiff_t>(y) * w->rowBytes);
+    return reinterpret_cast<HostPixel *>(reinterpret_cast<char *>(w->data) + static_cast<ptrdiff_t>(y) * w->rowBytes);
 }
 
-Box whole(const EffectWorld *w) { return {0, 0, w->width, w->height}; }
+Box whole(const EffectWorld *w)
+{
+    return {0, 0, w->width, w->height};
+}
 
 Box boxOf(const QdRect *r, const EffectWorld *w)
 {
@@ -132,7 +134,8 @@ int32_t copyWorld(EffectRef ref, EffectWorld *src, EffectWorld *dst, const QdRec
         return 0;
     const size_t bytes = static_cast<size_t>(i1 - i0) * sizeof(HostPixel);
     // Within one buffer a downward copy must start from the bottom row.
-    const bool upward = reinterpret_cast<char *>(rowOf(dst, d.top + j0)) > reinterpret_cast<char *>(rowOf(src, s.top + j0));
+    const bool upward =
+        reinterpret_cast<char *>(rowOf(dst, d.top + j0)) > reinterpret_cast<char *>(rowOf(src, s.top + j0));
     for (int32_t n = 0; n < j1 - j0; ++n) {
         const int32_t j = upward ? j1 - 1 - n : j0 + n;
         std::memmove(rowOf(dst, d.top + j) + d.left + i0, rowOf(src, s.top + j) + s.left + i0, bytes);

@@ -16,7 +16,10 @@ constexpr int32_t kMemFullErr = -108;
 constexpr int64_t kMaxWorldPixels = int64_t(1) << 27; // 512 MB of pixels
 constexpr uint32_t kMaxHandleSize = 1u << 28;
 
-int16_t clamp16(int32_t v) { return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX)); }
+int16_t clamp16(int32_t v)
+{
+    return static_cast<int16_t>(std::clamp<int32_t>(v, INT16_MIN, INT16_MAX));
+}
 
 int32_t newWorld(EffectRef ref, int32_t width, int32_t height, int32_t /*flags*/, EffectWorld *out)
 {
@@ -86,7 +89,8 @@ int32_t getWorldPort(EffectRef ref, EffectWorld *world, void **port, void **devi
     }
     // A world the host did not make (the input or output): its port lasts
     // for the command.
-    if (world->width < 0 || world->height < 0 || std::abs(static_cast<int64_t>(world->rowBytes)) < int64_t(world->width) * 4)
+    if (world->width < 0 || world->height < 0 ||
+        std::abs(static_cast<int64_t>(world->rowBytes)) < int64_t(world->width) * 4)
         return kParamErr;
     GWorldPtr p = CorvaneNewPortOnPixels(world->data, world->rowBytes, world->width, world->height);
     if (!p)
@@ -252,8 +256,14 @@ HostPixel &World::at(int32_t x, int32_t y)
     return row(y)[x];
 }
 
-const HostPixel &World::at(int32_t x, int32_t y) const { return const_cast<World *>(this)->at(x, y); }
+const HostPixel &World::at(int32_t x, int32_t y) const
+{
+    return const_cast<World *>(this)->at(x, y);
+}
 
-void World::fill(HostPixel colour) { std::fill(pixels_.begin(), pixels_.end(), colour); }
+void World::fill(HostPixel colour)
+{
+    std::fill(pixels_.begin(), pixels_.end(), colour);
+}
 
 } // namespace corvane

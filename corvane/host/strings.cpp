@@ -261,7 +261,7 @@ size_t formatBounded(char *dst, size_t capacity, const char *format, va_list arg
             ++p;
         }
         const char conv = *p;
-        if (conv) 
+        if (conv)
             ++p;
         switch (conv) {
         case 'd':
@@ -285,7 +285,11 @@ size_t formatBounded(char *dst, size_t capacity, const char *format, va_list arg
             else if (size == 8)
                 v = static_cast<uint8_t>(v);
             const unsigned base = conv == 'u' ? 10 : conv == 'o' ? 8 : 16;
-            const char *prefix = field.alt && v != 0 ? (conv == 'x' ? "0x" : conv == 'X' ? "0X" : conv == 'o' ? "0" : "") : "";
+            const char *prefix = field.alt && v != 0 ? (conv == 'x'   ? "0x"
+                                                        : conv == 'X' ? "0X"
+                                                        : conv == 'o' ? "0"
+                                                                      : "")
+                                                     : "";
             FieldFormat s = field;
             s.plus = s.space = false;
             emitInteger(out, s, false, v, base, conv == 'X', prefix);

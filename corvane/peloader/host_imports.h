@@ -30,7 +30,7 @@ public:
 private:
     HostImports();
     struct Library {
-        std::string name;             // lower case, e.g. "user32.dll"
+        std::string name; // lower case, e.g. "user32.dll"
         std::vector<Binding> bindings;
     };
     const Library *find(std::string_view dll) const;

@@ -22,18 +22,27 @@ namespace corvane::pe {
 
 struct Binding {
     std::string_view name;
-    void *address;      // null until bound (or when the provider lacks it)
-    uint32_t argBytes;  // stdcall: bytes the callee pops; 0 for cdecl and data
-    bool data = false;  // a variable: the image receives its address
+    void *address;     // null until bound (or when the provider lacks it)
+    uint32_t argBytes; // stdcall: bytes the callee pops; 0 for cdecl and data
+    bool data = false; // a variable: the image receives its address
 };
 
 template <class R, class... A> constexpr uint32_t argBytes(R(QM_STDCALL *)(A...))
 {
     return (0u + ... + static_cast<uint32_t>((sizeof(A) + 3) & ~std::size_t(3)));
 }
-template <class R, class... A> constexpr bool isStdcall(R(QM_STDCALL *)(A...)) { return true; }
-template <class R, class... A> constexpr bool isStdcall(R (*)(A...)) { return false; }
-template <class R, class... A> constexpr bool isStdcall(R (*)(A..., ...)) { return false; }
+template <class R, class... A> constexpr bool isStdcall(R(QM_STDCALL *)(A...))
+{
+    return true;
+}
+template <class R, class... A> constexpr bool isStdcall(R (*)(A...))
+{
+    return false;
+}
+template <class R, class... A> constexpr bool isStdcall(R (*)(A..., ...))
+{
+    return false;
+}
 
 inline constexpr uint32_t kNotDeclared = 0xFFFFFFFFu;
 
@@ -58,9 +67,9 @@ consteval uint32_t verifiedBytes(bool stdcall, uint32_t ours, uint32_t declared)
 }
 
 // A stdcall binding whose prototype is the function type of `proto`.
-#define QM_CHECKED_STDCALL(table, exportName, proto)                                                        \
-    ::corvane::pe::verifiedBytes(::corvane::pe::isStdcall(static_cast<decltype(&proto)>(nullptr)),          \
-                                 ::corvane::pe::argBytes(static_cast<decltype(&proto)>(nullptr)),           \
+#define QM_CHECKED_STDCALL(table, exportName, proto)                                                                   \
+    ::corvane::pe::verifiedBytes(::corvane::pe::isStdcall(static_cast<decltype(&proto)>(nullptr)),                     \
+                                 ::corvane::pe::argBytes(static_cast<decltype(&proto)>(nullptr)),                      \
                                  ::corvane::pe::declaredBytes(table, exportName))
 
 } // namespace corvane::pe

@@ -154,7 +154,8 @@ void *QM_SHIM GetProcAddressShim(HMODULE module, LPCSTR name)
         return nullptr;
     }
     const uintptr_t n = reinterpret_cast<uintptr_t>(name);
-    void *address = n <= 0xFFFF ? image->findExport(static_cast<uint16_t>(n)) : image->findExport(std::string_view(name));
+    void *address =
+        n <= 0xFFFF ? image->findExport(static_cast<uint16_t>(n)) : image->findExport(std::string_view(name));
     if (!address)
         setError(kErrorProcNotFound);
     return address;
@@ -243,7 +244,11 @@ uint32_t QM_SHIM VirtualQueryShim(const void *address, MemoryBasicInformation *i
     return sizeof m;
 }
 
-#define QM_KERNEL32(n) Binding{#n, reinterpret_cast<void *>(&n##Shim), QM_CHECKED_STDCALL(kKernel32Declared, #n, n##Shim)}
+#define QM_KERNEL32(n)                                                                                                 \
+    Binding                                                                                                            \
+    {                                                                                                                  \
+#n, reinterpret_cast < void *>(&n##Shim), QM_CHECKED_STDCALL(kKernel32Declared, #n, n##Shim)                   \
+    }
 
 } // namespace
 

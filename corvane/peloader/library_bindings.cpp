@@ -15,7 +15,7 @@ namespace corvane::pe {
 namespace {
 
 // The porting library's exports, from the module's own export list.
-#define QM_BIND_PORTING_FUNCTION(n)                                                                                 \
+#define QM_BIND_PORTING_FUNCTION(n)                                                                                    \
     static_assert(!isStdcall(static_cast<decltype(&n)>(nullptr)), #n " is cdecl on both sides");
 #define QM_BIND_PORTING_DATA(n) static_assert(!std::is_function_v<decltype(n)>, #n " is a data export");
 #include "corvane1_exports.inc"
@@ -30,14 +30,21 @@ const Binding kCorvane1[] = {
 #undef QM_BIND_PORTING_DATA
 };
 
-#define QM_USER32(n) Binding{#n, nullptr, QM_CHECKED_STDCALL(kUser32Declared, #n, n)}
-#define QM_GDI32(n) Binding{#n, nullptr, QM_CHECKED_STDCALL(kGdi32Declared, #n, n)}
+#define QM_USER32(n)                                                                                                   \
+    Binding                                                                                                            \
+    {                                                                                                                  \
+#n, nullptr, QM_CHECKED_STDCALL(kUser32Declared, #n, n)                                                        \
+    }
+#define QM_GDI32(n)                                                                                                    \
+    Binding                                                                                                            \
+    {                                                                                                                  \
+#n, nullptr, QM_CHECKED_STDCALL(kGdi32Declared, #n, n)                                                         \
+    }
 
 const Binding kUser32[] = {
-    QM_USER32(DialogBoxParamA), QM_USER32(EndDialog),         QM_USER32(GetDlgItem),
-    QM_USER32(CheckDlgButton),  QM_USER32(IsDlgButtonChecked), QM_USER32(CheckRadioButton),
-    QM_USER32(SetDlgItemTextA), QM_USER32(GetDlgItemTextA),   QM_USER32(SetFocus),
-    QM_USER32(SendMessageA),
+    QM_USER32(DialogBoxParamA),    QM_USER32(EndDialog),        QM_USER32(GetDlgItem),      QM_USER32(CheckDlgButton),
+    QM_USER32(IsDlgButtonChecked), QM_USER32(CheckRadioButton), QM_USER32(SetDlgItemTextA), QM_USER32(GetDlgItemTextA),
+    QM_USER32(SetFocus),           QM_USER32(SendMessageA),
 };
 
 const Binding kGdi32[] = {
@@ -52,7 +59,7 @@ decltype(&DialogBoxParamA) gStandInDialogBoxParam = nullptr;
 // through a descriptor of .res bytes, so one is made from the image's own
 // resource directory for the length of the dialog.
 __attribute__((force_align_arg_pointer)) INT_PTR WINAPI dialogBoxParam(HINSTANCE instance, LPCSTR templateName,
-                                                                         HWND owner, DLGPROC proc, LPARAM param)
+                                                                       HWND owner, DLGPROC proc, LPARAM param)
 {
     try {
         const PeImage *image = PeImage::fromBase(instance);

@@ -148,10 +148,14 @@ FILE *hostStream(const MsvcrtFile *stream)
         return nullptr;
     // Only the three standard streams are open; the other entries are free.
     switch ((p - first) / sizeof(MsvcrtFile)) {
-    case 0: return stdin;
-    case 1: return stdout;
-    case 2: return stderr;
-    default: return nullptr;
+    case 0:
+        return stdin;
+    case 1:
+        return stdout;
+    case 2:
+        return stderr;
+    default:
+        return nullptr;
     }
 }
 

@@ -11,8 +11,8 @@
 
 namespace corvane::pe {
 
-inline constexpr uint16_t kDosMagic = 0x5A4D;      // "MZ"
-inline constexpr uint32_t kPeSignature = 0x4550;   // "PE\0\0"
+inline constexpr uint16_t kDosMagic = 0x5A4D;    // "MZ"
+inline constexpr uint32_t kPeSignature = 0x4550; // "PE\0\0"
 inline constexpr uint16_t kMachineI386 = 0x014C;
 inline constexpr uint16_t kMachineAmd64 = 0x8664;
 inline constexpr uint16_t kOptionalMagicPe32 = 0x010B;
@@ -56,9 +56,9 @@ inline constexpr uint32_t kResourceNameIsString = 0x80000000u;
 #pragma pack(push, 1)
 
 struct DosHeader {
-    uint16_t magic;      // kDosMagic
+    uint16_t magic; // kDosMagic
     uint8_t unused[58];
-    uint32_t peOffset;   // file offset of the PE signature
+    uint32_t peOffset; // file offset of the PE signature
 };
 static_assert(sizeof(DosHeader) == 64);
 
@@ -89,7 +89,7 @@ struct OptionalHeader32 {
     uint32_t addressOfEntryPoint; // RVA, 0 when there is none
     uint32_t baseOfCode;
     uint32_t baseOfData;
-    uint32_t imageBase;           // preferred load address
+    uint32_t imageBase; // preferred load address
     uint32_t sectionAlignment;
     uint32_t fileAlignment;
     uint16_t majorOsVersion;
@@ -131,8 +131,8 @@ struct ImportDescriptor {
     uint32_t originalFirstThunk; // RVA of the lookup table (0: use firstThunk)
     uint32_t timeDateStamp;
     uint32_t forwarderChain;
-    uint32_t name;               // RVA of the DLL name
-    uint32_t firstThunk;         // RVA of the address table the loader fills
+    uint32_t name;       // RVA of the DLL name
+    uint32_t firstThunk; // RVA of the address table the loader fills
 };
 static_assert(sizeof(ImportDescriptor) == 20);
 
@@ -142,11 +142,11 @@ struct ExportDirectory {
     uint16_t majorVersion;
     uint16_t minorVersion;
     uint32_t name;
-    uint32_t base;               // ordinal of the first address table entry
+    uint32_t base; // ordinal of the first address table entry
     uint32_t numberOfFunctions;
     uint32_t numberOfNames;
-    uint32_t addressOfFunctions; // RVA of uint32_t[numberOfFunctions]
-    uint32_t addressOfNames;     // RVA of uint32_t[numberOfNames], sorted
+    uint32_t addressOfFunctions;    // RVA of uint32_t[numberOfFunctions]
+    uint32_t addressOfNames;        // RVA of uint32_t[numberOfNames], sorted
     uint32_t addressOfNameOrdinals; // RVA of uint16_t[numberOfNames]
 };
 static_assert(sizeof(ExportDirectory) == 40);

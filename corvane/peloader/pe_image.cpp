@@ -82,15 +82,21 @@ uint32_t sectionProtection(uint32_t characteristics)
 int linuxProtection(uint32_t protection)
 {
     switch (protection & ~kPageModifiers) {
-    case kPageNoAccess: return PROT_NONE;
-    case kPageReadOnly: return PROT_READ;
+    case kPageNoAccess:
+        return PROT_NONE;
+    case kPageReadOnly:
+        return PROT_READ;
     case kPageReadWrite:
-    case kPageWriteCopy: return PROT_READ | PROT_WRITE;
+    case kPageWriteCopy:
+        return PROT_READ | PROT_WRITE;
     case kPageExecute:
-    case kPageExecuteRead: return PROT_READ | PROT_EXEC;
+    case kPageExecuteRead:
+        return PROT_READ | PROT_EXEC;
     case kPageExecuteReadWrite:
-    case kPageExecuteWriteCopy: return PROT_READ | PROT_WRITE | PROT_EXEC;
-    default: return -1;
+    case kPageExecuteWriteCopy:
+        return PROT_READ | PROT_WRITE | PROT_EXEC;
+    default:
+        return -1;
     }
 }
 
@@ -268,8 +274,8 @@ void PeImage::mapAndBind(const std::vector<uint8_t> &file, ImportResolver &resol
     const bool relocatable = !(coff.characteristics & kFileRelocsStripped) && dirs[kDirBaseReloc].size != 0;
     const uint32_t mappedSize = alignUp(opt.sizeOfImage, kPage);
     void *preferred = reinterpret_cast<void *>(static_cast<uintptr_t>(opt.imageBase));
-    void *mapped = mmap(preferred, mappedSize, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    void *mapped =
+        mmap(preferred, mappedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
     if (mapped != MAP_FAILED && mapped != preferred) {
         // Kernels that do not know the flag take the address as a hint.
         munmap(mapped, mappedSize);
@@ -439,7 +445,8 @@ void PeImage::mapAndBind(const std::vector<uint8_t> &file, ImportResolver &resol
         if (tls.sizeOfZeroFill > kMaxImageSize)
             fail("damaged: TLS zero fill of " + std::to_string(tls.sizeOfZeroFill) + " bytes");
         tlsDirRva_ = dirs[kDirTls].rva;
-        const uint32_t index = registerImageTls(std::span<const uint8_t>(base_ + start, end - start), tls.sizeOfZeroFill);
+        const uint32_t index =
+            registerImageTls(std::span<const uint8_t>(base_ + start, end - start), tls.sizeOfZeroFill);
         tlsIndex_ = static_cast<int32_t>(index);
         std::memcpy(base_ + indexRva, &index, 4);
     }
@@ -454,8 +461,8 @@ void PeImage::mapAndBind(const std::vector<uint8_t> &file, ImportResolver &resol
         for (const SectionHeader &s : sections) {
             const uint32_t virtualSize = s.virtualSize ? s.virtualSize : s.sizeOfRawData;
             const uint32_t first = s.virtualAddress / kPage;
-            const uint32_t last = std::min<uint32_t>(alignUp(s.virtualAddress + virtualSize, kPage) / kPage,
-                                                     pageProtection_.size());
+            const uint32_t last =
+                std::min<uint32_t>(alignUp(s.virtualAddress + virtualSize, kPage) / kPage, pageProtection_.size());
             for (uint32_t p = first; p < last; ++p)
                 pageProtection_[p] = sectionProtection(s.characteristics);
         }

@@ -139,11 +139,11 @@ std::vector<uint8_t> buildResFile(std::span<const Resource> resources)
         putId(header, r.type);
         putId(header, r.name);
         pad4(header);
-        put32(header, 0);                      // data version
+        put32(header, 0); // data version
         put16(header, kDefaultMemoryFlags);
         put16(header, r.language);
-        put32(header, 0);                      // version
-        put32(header, 0);                      // characteristics
+        put32(header, 0); // version
+        put32(header, 0); // characteristics
         put32(out, static_cast<uint32_t>(r.data.size()));
         put32(out, static_cast<uint32_t>(header.size() + 8));
         out.insert(out.end(), header.begin(), header.end());

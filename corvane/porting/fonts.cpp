@@ -44,7 +44,8 @@ struct OpenFace {
     uint32_t glyphs[256] = {};
 };
 
-std::string fold(const std::string &s) {
+std::string fold(const std::string &s)
+{
     std::string out(s);
     for (char &c : out)
         c = static_cast<char>(cp1252Fold(static_cast<uint8_t>(c)));
@@ -52,17 +53,27 @@ std::string fold(const std::string &s) {
 }
 
 // UTF-8 to 1252; false when some character has no 1252 byte.
-bool utf8To1252(const char *utf8, std::string &out) {
+bool utf8To1252(const char *utf8, std::string &out)
+{
     out.clear();
     const auto *s = reinterpret_cast<const unsigned char *>(utf8);
     while (*s) {
         uint32_t cp;
         int extra;
-        if (*s < 0x80) { cp = *s; extra = 0; }
-        else if ((*s & 0xE0) == 0xC0) { cp = *s & 0x1F; extra = 1; }
-        else if ((*s & 0xF0) == 0xE0) { cp = *s & 0x0F; extra = 2; }
-        else if ((*s & 0xF8) == 0xF0) { cp = *s & 0x07; extra = 3; }
-        else return false;
+        if (*s < 0x80) {
+            cp = *s;
+            extra = 0;
+        } else if ((*s & 0xE0) == 0xC0) {
+            cp = *s & 0x1F;
+            extra = 1;
+        } else if ((*s & 0xF0) == 0xE0) {
+            cp = *s & 0x0F;
+            extra = 2;
+        } else if ((*s & 0xF8) == 0xF0) {
+            cp = *s & 0x07;
+            extra = 3;
+        } else
+            return false;
         ++s;
         for (int i = 0; i < extra; ++i, ++s) {
             if ((*s & 0xC0) != 0x80)
@@ -83,7 +94,8 @@ public:
 
     std::vector<Family> families;
 
-    OpenFace *openFace(const FaceFile &ff) {
+    OpenFace *openFace(const FaceFile &ff)
+    {
         auto key = std::make_pair(ff.file, ff.index);
         auto it = open_.find(key);
         if (it != open_.end())
@@ -108,7 +120,8 @@ private:
     FT_Library library_ = nullptr;
     std::map<std::pair<std::string, int32_t>, std::unique_ptr<OpenFace>> open_;
 
-    void load() {
+    void load()
+    {
         if (FT_Init_FreeType(&library_) != 0)
             library_ = nullptr;
         config_ = FcInitLoadConfigAndFonts();
@@ -146,7 +159,8 @@ private:
     }
 
     // Without the usual default face: whatever fontconfig gives for sans-serif.
-    std::string fallbackSystemKey(const std::map<std::string, Family> &byName) {
+    std::string fallbackSystemKey(const std::map<std::string, Family> &byName)
+    {
         std::string key;
         FcPattern *p = FcNameParse(reinterpret_cast<const FcChar8 *>("sans-serif"));
         if (p) {
@@ -168,7 +182,8 @@ private:
         return key;
     }
 
-    static void addFont(FcPattern *font, std::map<std::string, Family> &byName) {
+    static void addFont(FcPattern *font, std::map<std::string, Family> &byName)
+    {
         FcBool variable = FcFalse;
         if (FcPatternGetBool(font, FC_VARIABLE, 0, &variable) == FcResultMatch && variable)
             return; // named instances are listed on their own
@@ -201,8 +216,7 @@ private:
         FcChar8 *fam = nullptr;
         for (int n = 0; FcPatternGetString(font, FC_FAMILY, n, &fam) == FcResultMatch; ++n) {
             std::string name;
-            if (!utf8To1252(reinterpret_cast<const char *>(fam), name) || name.empty() ||
-                name.size() > kMaxFaceName)
+            if (!utf8To1252(reinterpret_cast<const char *>(fam), name) || name.empty() || name.size() > kMaxFaceName)
                 continue;
             Family &f = byName[fold(name)];
             if (f.name.empty()) {
@@ -217,17 +231,25 @@ private:
 
 // Never destroyed: text may still be measured while the process exits, and
 // fontconfig may have other users then.
-FontTable &table() {
+FontTable &table()
+{
     static FontTable *t = new FontTable;
     return *t;
 }
 
-bool isBold(const FaceFile &f) { return f.weight >= FC_WEIGHT_DEMIBOLD; }
-bool isItalic(const FaceFile &f) { return f.slant > FC_SLANT_ROMAN; }
+bool isBold(const FaceFile &f)
+{
+    return f.weight >= FC_WEIGHT_DEMIBOLD;
+}
+bool isItalic(const FaceFile &f)
+{
+    return f.slant > FC_SLANT_ROMAN;
+}
 
 // The face closest to the wanted style: fewest styles to synthesise, then
 // normal width, then the weight nearest regular or bold.
-int32_t chooseFace(const Family &fam, bool bold, bool italic) {
+int32_t chooseFace(const Family &fam, bool bold, bool italic)
+{
     int32_t best = -1;
     auto key = [&](const FaceFile &f) {
         int32_t missing = (isBold(f) != bold) + (isItalic(f) != italic);
@@ -241,7 +263,8 @@ int32_t chooseFace(const Family &fam, bool bold, bool italic) {
     return best;
 }
 
-bool resolveIn(Family &fam, bool bold, bool italic, ResolvedFace &out) {
+bool resolveIn(Family &fam, bool bold, bool italic, ResolvedFace &out)
+{
     int slot = (bold ? 1 : 0) | (italic ? 2 : 0);
     if (fam.choice[slot] < 0)
         fam.choice[slot] = chooseFace(fam, bold, italic);
@@ -262,9 +285,13 @@ bool resolveIn(Family &fam, bool bold, bool italic, ResolvedFace &out) {
 
 } // namespace
 
-int32_t fontCount() { return static_cast<int32_t>(table().families.size()); }
+int32_t fontCount()
+{
+    return static_cast<int32_t>(table().families.size());
+}
 
-bool resolveFace(int16_t font, bool bold, bool italic, ResolvedFace &out) {
+bool resolveFace(int16_t font, bool bold, bool italic, ResolvedFace &out)
+{
     auto &fams = table().families;
     if (font >= 0 && font < static_cast<int32_t>(fams.size()) && resolveIn(fams[font], bold, italic, out))
         return true;
@@ -272,7 +299,8 @@ bool resolveFace(int16_t font, bool bold, bool italic, ResolvedFace &out) {
     return !fams.empty() && resolveIn(fams[0], bold, italic, out);
 }
 
-std::string familyName(int16_t font) {
+std::string familyName(int16_t font)
+{
     auto &fams = table().families;
     return font >= 0 && font < static_cast<int32_t>(fams.size()) ? fams[font].name : std::string();
 }
@@ -283,7 +311,8 @@ using namespace corvane1;
 
 extern "C" {
 
-void GetFNum(const unsigned char *pascalName, int16_t *fontNum) {
+void GetFNum(const unsigned char *pascalName, int16_t *fontNum)
+{
     guarded([&] {
         enterCall();
         if (!fontNum) {
@@ -304,11 +333,13 @@ void GetFNum(const unsigned char *pascalName, int16_t *fontNum) {
     });
 }
 
-int32_t CorvaneFontCount(void) {
+int32_t CorvaneFontCount(void)
+{
     return guarded<int32_t>(0, [] { return fontCount(); });
 }
 
-int32_t CorvaneGetFontDesc(int32_t index, CorvaneFontDesc *out) {
+int32_t CorvaneGetFontDesc(int32_t index, CorvaneFontDesc *out)
+{
     return guarded<int32_t>(memFullErr, [&]() -> int32_t {
         auto &fams = table().families;
         if (!out || index < 0 || index >= static_cast<int32_t>(fams.size()) || index > 32767)
@@ -317,7 +348,8 @@ int32_t CorvaneGetFontDesc(int32_t index, CorvaneFontDesc *out) {
         *out = CorvaneFontDesc{};
         std::memcpy(out->faceName, fam.name.data(), std::min(fam.name.size(), sizeof out->faceName - 1));
         int32_t regular = chooseFace(fam, false, false);
-        std::string full = regular >= 0 && !fam.faces[regular].fullName.empty() ? fam.faces[regular].fullName : fam.name;
+        std::string full =
+            regular >= 0 && !fam.faces[regular].fullName.empty() ? fam.faces[regular].fullName : fam.name;
         std::memcpy(out->fullName, full.data(), std::min(full.size(), sizeof out->fullName - 1));
         out->scalable = regular >= 0 && fam.faces[regular].scalable ? 1 : 0;
         out->charSet = fam.ansi ? 0 : 2;

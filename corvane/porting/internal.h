@@ -17,7 +17,8 @@ void setError(int16_t err);
 
 // Runs the body of a C entry point: no exception may cross into C callers,
 // and running out of memory inside is reported like any allocation failure.
-template <class Result, class Body> Result guarded(Result onFailure, Body &&body) noexcept {
+template <class Result, class Body> Result guarded(Result onFailure, Body &&body) noexcept
+{
     try {
         return body();
     } catch (const std::bad_alloc &) {
@@ -27,7 +28,8 @@ template <class Result, class Body> Result guarded(Result onFailure, Body &&body
     }
     return onFailure;
 }
-template <class Body> void guarded(Body &&body) noexcept {
+template <class Body> void guarded(Body &&body) noexcept
+{
     guarded(0, [&] {
         body();
         return 0;
@@ -40,7 +42,7 @@ bool allocationShouldFail();
 // Offscreen pixel buffers take part in the scramble; the ports module
 // registers them here.
 struct MovablePixels {
-    char **base;       // where the current address is kept (the pixel map's baseAddr)
+    char **base; // where the current address is kept (the pixel map's baseAddr)
     size_t size;
     bool *locked;
 };
@@ -70,14 +72,14 @@ enum class PortKind { Screen, Offscreen, HostPixels };
 struct Port {
     GrafPortHead head;
     alignas(void *) PixMap pixMap; // aligned, so its base address can be moved through a pointer
-    PixMap *pixMapMaster; // master pointer of head.portPixMap
+    PixMap *pixMapMaster;          // master pointer of head.portPixMap
     uint32_t magic;
     PortKind kind;
-    int32_t rowBytes;     // full row distance (the pixel map keeps it with flag bits)
+    int32_t rowBytes; // full row distance (the pixel map keeps it with flag bits)
     bool pixelsLocked;
     MovablePixels movable;
     TextState text;
-    Fixed penH;           // 16.16, so fractional advances accumulate
+    Fixed penH; // 16.16, so fractional advances accumulate
     int16_t penV;
 };
 
@@ -99,7 +101,8 @@ void inkRow(Port *port, const uint8_t *src, int32_t width, int32_t h, int32_t v,
 void inkSpan(Port *port, int32_t h0, int32_t h1, int32_t v, InkOp op);
 
 // Intersection of two rectangles; false (and an empty out) when empty.
-inline bool sectRect(const QdRect &a, const QdRect &b, QdRect &out) {
+inline bool sectRect(const QdRect &a, const QdRect &b, QdRect &out)
+{
     out.top = a.top > b.top ? a.top : b.top;
     out.left = a.left > b.left ? a.left : b.left;
     out.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;

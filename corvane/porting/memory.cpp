@@ -36,12 +36,14 @@ struct Heap {
 
 // Never destroyed: other libraries' static destructors may still release
 // handles while the process exits.
-Heap &heap() {
+Heap &heap()
+{
     static Heap *h = new Heap;
     return *h;
 }
 
-char **takeMaster() {
+char **takeMaster()
+{
     Heap &h = heap();
     if (h.freeMasters.empty()) {
         h.chunks.emplace_back(new char *[kMastersPerChunk]());
@@ -55,12 +57,14 @@ char **takeMaster() {
 
 // Storage for a block; never null for a 0-byte block, so every live handle
 // has a distinct address.
-char *allocBlock(size_t size, bool clear) {
+char *allocBlock(size_t size, bool clear)
+{
     size_t n = size ? size : 1;
     return static_cast<char *>(clear ? std::calloc(n, 1) : std::malloc(n));
 }
 
-void releaseBlock(char *p, size_t size) {
+void releaseBlock(char *p, size_t size)
+{
     if (!p)
         return;
     std::memset(p, kPoison, size ? size : 1);
@@ -68,7 +72,8 @@ void releaseBlock(char *p, size_t size) {
 }
 
 // New storage first, old freed after: the address always changes.
-bool moveTo(char **where, size_t size) {
+bool moveTo(char **where, size_t size)
+{
     char *fresh = allocBlock(size, false);
     if (!fresh)
         return false;
@@ -78,7 +83,8 @@ bool moveTo(char **where, size_t size) {
     return true;
 }
 
-void scrambleHeap() {
+void scrambleHeap()
+{
     Heap &h = heap();
     for (auto &[master, block] : h.blocks)
         if (block.locks == 0)
@@ -88,7 +94,8 @@ void scrambleHeap() {
             moveTo(m->base, m->size);
 }
 
-Handle newHandle(int32_t size, bool clear) {
+Handle newHandle(int32_t size, bool clear)
+{
     enterCall();
     if (size < 0) {
         setError(paramErr);
@@ -119,7 +126,8 @@ Handle newHandle(int32_t size, bool clear) {
     return master;
 }
 
-Block *findBlock(Handle h) {
+Block *findBlock(Handle h)
+{
     if (!h)
         return nullptr;
     auto it = heap().blocks.find(h);
@@ -128,21 +136,27 @@ Block *findBlock(Handle h) {
 
 } // namespace
 
-void enterCall() {
+void enterCall()
+{
     if (heap().scramble)
         scrambleHeap();
 }
 
-void setError(int16_t err) { heap().lastError = err; }
+void setError(int16_t err)
+{
+    heap().lastError = err;
+}
 
-bool allocationShouldFail() {
+bool allocationShouldFail()
+{
     Heap &h = heap();
     if (h.failCountdown <= 0)
         return false;
     return --h.failCountdown == 0;
 }
 
-bool registerMovable(MovablePixels *m) {
+bool registerMovable(MovablePixels *m)
+{
     try {
         heap().movables.insert(m);
         return true;
@@ -150,7 +164,10 @@ bool registerMovable(MovablePixels *m) {
         return false;
     }
 }
-void unregisterMovable(MovablePixels *m) { heap().movables.erase(m); }
+void unregisterMovable(MovablePixels *m)
+{
+    heap().movables.erase(m);
+}
 
 } // namespace corvane1
 
@@ -158,10 +175,17 @@ using namespace corvane1;
 
 extern "C" {
 
-Handle NewHandle(int32_t size) { return newHandle(size, false); }
-Handle NewHandleClear(int32_t size) { return newHandle(size, true); }
+Handle NewHandle(int32_t size)
+{
+    return newHandle(size, false);
+}
+Handle NewHandleClear(int32_t size)
+{
+    return newHandle(size, true);
+}
 
-void DisposeHandle(Handle h) {
+void DisposeHandle(Handle h)
+{
     enterCall();
     Block *b = findBlock(h);
     if (!b) {
@@ -178,7 +202,8 @@ void DisposeHandle(Handle h) {
     setError(noErr);
 }
 
-void HLock(Handle h) {
+void HLock(Handle h)
+{
     enterCall();
     Block *b = findBlock(h);
     if (!b) {
@@ -190,7 +215,8 @@ void HLock(Handle h) {
     setError(noErr);
 }
 
-void HUnlock(Handle h) {
+void HUnlock(Handle h)
+{
     enterCall();
     Block *b = findBlock(h);
     if (!b) {
@@ -203,7 +229,8 @@ void HUnlock(Handle h) {
     setError(noErr);
 }
 
-int32_t GetHandleSize(Handle h) {
+int32_t GetHandleSize(Handle h)
+{
     enterCall();
     Block *b = findBlock(h);
     if (!b) {
@@ -214,20 +241,31 @@ int32_t GetHandleSize(Handle h) {
     return static_cast<int32_t>(b->size);
 }
 
-int16_t QDError(void) {
+int16_t QDError(void)
+{
     enterCall();
     return heap().lastError;
 }
 
-void CorvaneSetHeapScramble(int32_t on) { heap().scramble = on != 0; }
+void CorvaneSetHeapScramble(int32_t on)
+{
+    heap().scramble = on != 0;
+}
 
-void CorvaneFailAllocationAt(int32_t n) { heap().failCountdown = n > 0 ? n : 0; }
+void CorvaneFailAllocationAt(int32_t n)
+{
+    heap().failCountdown = n > 0 ? n : 0;
+}
 
-void CorvaneClearFaults(void) { heap().failCountdown = 0; }
+void CorvaneClearFaults(void)
+{
+    heap().failCountdown = 0;
+}
 
 } // extern "C"
 
-extern "C" void CorvaneGetCounts(CorvaneCounts *out) {
+extern "C" void CorvaneGetCounts(CorvaneCounts *out)
+{
     if (!out)
         return;
     out->handles = static_cast<int32_t>(heap().blocks.size());

@@ -33,7 +33,8 @@ struct PortTable {
 
 PortTable &table();
 
-Port *makePort(PortKind kind, const QdRect &bounds, int16_t depth, char *pixels, int32_t rowBytes) {
+Port *makePort(PortKind kind, const QdRect &bounds, int16_t depth, char *pixels, int32_t rowBytes)
+{
     Port *p = new (std::nothrow) Port{};
     if (!p)
         return nullptr;
@@ -57,12 +58,14 @@ Port *makePort(PortKind kind, const QdRect &bounds, int16_t depth, char *pixels,
 }
 
 // Fills fresh pixels with white.
-void clearToWhite(char *pixels, size_t size, int16_t depth) {
+void clearToWhite(char *pixels, size_t size, int16_t depth)
+{
     std::memset(pixels, depth == 1 ? 0x00 : 0xFF, size);
 }
 
 // Never destroyed, like the heap: ports may be released during exit.
-PortTable &table() {
+PortTable &table()
+{
     static PortTable &t = *new PortTable;
     if (!t.screen) {
         QdRect bounds{0, 0, kScreenHeight, kScreenWidth};
@@ -80,7 +83,8 @@ PortTable &table() {
     return t;
 }
 
-bool insertLive(Port *p) {
+bool insertLive(Port *p)
+{
     try {
         table().live.insert(p);
         return true;
@@ -89,7 +93,8 @@ bool insertLive(Port *p) {
     }
 }
 
-Port *livePort(const void *p) {
+Port *livePort(const void *p)
+{
     PortTable &t = table();
     Port *port = static_cast<Port *>(const_cast<void *>(p));
     if (!port || !t.live.count(port) || port->magic != kPortMagic)
@@ -97,7 +102,8 @@ Port *livePort(const void *p) {
     return port;
 }
 
-Port *portOfPixMap(PixMapHandle pm) {
+Port *portOfPixMap(PixMapHandle pm)
+{
     if (!pm)
         return nullptr;
     for (Port *p : table().live)
@@ -106,7 +112,8 @@ Port *portOfPixMap(PixMapHandle pm) {
     return nullptr;
 }
 
-void destroyPort(Port *p) {
+void destroyPort(Port *p)
+{
     PortTable &t = table();
     // Drawing must never reach a freed port: the screen takes over.
     if (t.current == p) {
@@ -131,38 +138,63 @@ struct Rgba {
 };
 
 // The classic colour constants; false for any other value.
-bool colourValue(int32_t colour, Rgba &out) {
+bool colourValue(int32_t colour, Rgba &out)
+{
     switch (colour) {
-    case whiteColor: out = {255, 255, 255, 255}; return true;
-    case blackColor: out = {255, 0, 0, 0}; return true;
-    case 205: out = {255, 255, 0, 0}; return true;   // red
-    case 341: out = {255, 0, 255, 0}; return true;   // green
-    case 409: out = {255, 0, 0, 255}; return true;   // blue
-    case 273: out = {255, 0, 255, 255}; return true; // cyan
-    case 137: out = {255, 255, 0, 255}; return true; // magenta
-    case 69: out = {255, 255, 255, 0}; return true;  // yellow
-    default: return false;
+    case whiteColor:
+        out = {255, 255, 255, 255};
+        return true;
+    case blackColor:
+        out = {255, 0, 0, 0};
+        return true;
+    case 205:
+        out = {255, 255, 0, 0};
+        return true; // red
+    case 341:
+        out = {255, 0, 255, 0};
+        return true; // green
+    case 409:
+        out = {255, 0, 0, 255};
+        return true; // blue
+    case 273:
+        out = {255, 0, 255, 255};
+        return true; // cyan
+    case 137:
+        out = {255, 255, 0, 255};
+        return true; // magenta
+    case 69:
+        out = {255, 255, 255, 0};
+        return true; // yellow
+    default:
+        return false;
     }
 }
 
 } // namespace
 
-Port *currentPort() { return table().current; }
+Port *currentPort()
+{
+    return table().current;
+}
 
-void portCounts(int32_t &offscreens, int32_t &ports) {
+void portCounts(int32_t &offscreens, int32_t &ports)
+{
     offscreens = table().offscreens;
     ports = table().hostPorts;
 }
 
 namespace {
 
-uint8_t *rowOf(Port *p, int32_t v) {
-    return reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) + static_cast<size_t>(v - p->pixMap.bounds.top) * p->rowBytes;
+uint8_t *rowOf(Port *p, int32_t v)
+{
+    return reinterpret_cast<uint8_t *>(p->pixMap.baseAddr) +
+           static_cast<size_t>(v - p->pixMap.bounds.top) * p->rowBytes;
 }
 
 // Applies an ink operation to bits [x0, x1) of a 1-bit row (x0 < x1), where
 // fetch(d) gives the ink bits lined up with row byte d.
-template <class Fetch> void inkBits(uint8_t *row, int32_t x0, int32_t x1, InkOp op, Fetch fetch) {
+template <class Fetch> void inkBits(uint8_t *row, int32_t x0, int32_t x1, InkOp op, Fetch fetch)
+{
     int32_t d0 = x0 >> 3, d1 = (x1 - 1) >> 3;
     uint8_t first = static_cast<uint8_t>(0xFF >> (x0 & 7));
     uint8_t last = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
@@ -185,7 +217,8 @@ template <class Fetch> void inkBits(uint8_t *row, int32_t x0, int32_t x1, InkOp 
 }
 
 // 32-bit pixels [x0, x1) of a row, where ink(x) says which take the ink.
-template <class Ink> void inkPixels(uint8_t *row, int32_t x0, int32_t x1, InkOp op, Ink ink) {
+template <class Ink> void inkPixels(uint8_t *row, int32_t x0, int32_t x1, InkOp op, Ink ink)
+{
     HostPixel *px = reinterpret_cast<HostPixel *>(row);
     if (op.invert) {
         for (int32_t x = x0; x < x1; ++x)
@@ -204,7 +237,8 @@ template <class Ink> void inkPixels(uint8_t *row, int32_t x0, int32_t x1, InkOp 
 
 } // namespace
 
-void inkRow(Port *p, const uint8_t *src, int32_t width, int32_t h, int32_t v, InkOp op) {
+void inkRow(Port *p, const uint8_t *src, int32_t width, int32_t h, int32_t v, InkOp op)
+{
     const QdRect &b = p->pixMap.bounds;
     if (v < b.top || v >= b.bottom || !p->pixMap.baseAddr || width <= 0)
         return;
@@ -230,7 +264,8 @@ void inkRow(Port *p, const uint8_t *src, int32_t width, int32_t h, int32_t v, In
     }
 }
 
-void inkSpan(Port *p, int32_t h0, int32_t h1, int32_t v, InkOp op) {
+void inkSpan(Port *p, int32_t h0, int32_t h1, int32_t v, InkOp op)
+{
     const QdRect &b = p->pixMap.bounds;
     if (v < b.top || v >= b.bottom || !p->pixMap.baseAddr)
         return;
@@ -248,7 +283,8 @@ namespace {
 
 // Fills the port pixels of r (already inside the bounds) from an 8 x 8
 // pattern anchored to the port's origin: 1 bits fore, 0 bits back colour.
-void fillPattern(Port *p, const QdRect &r, const uint8_t *pat) {
+void fillPattern(Port *p, const QdRect &r, const uint8_t *pat)
+{
     if (!p->pixMap.baseAddr)
         return;
     const QdRect &b = p->pixMap.bounds;
@@ -295,7 +331,8 @@ void fillPattern(Port *p, const QdRect &r, const uint8_t *pat) {
 
 } // namespace
 
-bool isColourConstant(int32_t colour) {
+bool isColourConstant(int32_t colour)
+{
     Rgba c{};
     return colourValue(colour, c);
 }
@@ -312,7 +349,8 @@ extern "C" {
 
 QM_PORTING_DATA void *hWndMain = gMainWindow;
 
-void GetGWorld(GWorldPtr *port, GDHandle *device) {
+void GetGWorld(GWorldPtr *port, GDHandle *device)
+{
     enterCall();
     PortTable &t = table();
     if (port)
@@ -321,7 +359,8 @@ void GetGWorld(GWorldPtr *port, GDHandle *device) {
         *device = t.currentDevice;
 }
 
-void SetGWorld(GWorldPtr port, GDHandle device) {
+void SetGWorld(GWorldPtr port, GDHandle device)
+{
     enterCall();
     Port *p = livePort(port);
     if (!p) {
@@ -334,7 +373,8 @@ void SetGWorld(GWorldPtr port, GDHandle device) {
 }
 
 int16_t NewGWorld(GWorldPtr *offscreen, int16_t depth, const QdRect *bounds, void *colorTable, GDHandle device,
-                  uint32_t flags) {
+                  uint32_t flags)
+{
     (void)colorTable;
     (void)device;
     (void)flags;
@@ -385,7 +425,8 @@ int16_t NewGWorld(GWorldPtr *offscreen, int16_t depth, const QdRect *bounds, voi
     return noErr;
 }
 
-uint8_t LockPixels(PixMapHandle pm) {
+uint8_t LockPixels(PixMapHandle pm)
+{
     enterCall();
     Port *p = portOfPixMap(pm);
     if (!p) {
@@ -397,7 +438,8 @@ uint8_t LockPixels(PixMapHandle pm) {
     return 1;
 }
 
-void UnlockPixels(PixMapHandle pm) {
+void UnlockPixels(PixMapHandle pm)
+{
     enterCall();
     Port *p = portOfPixMap(pm);
     if (!p) {
@@ -409,7 +451,8 @@ void UnlockPixels(PixMapHandle pm) {
     setError(noErr);
 }
 
-void DisposeGWorld(GWorldPtr world) {
+void DisposeGWorld(GWorldPtr world)
+{
     enterCall();
     Port *p = livePort(world);
     if (!p || p->kind != PortKind::Offscreen) {
@@ -420,7 +463,8 @@ void DisposeGWorld(GWorldPtr world) {
     setError(noErr);
 }
 
-GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t width, int32_t height) {
+GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t width, int32_t height)
+{
     if (!base || width <= 0 || height <= 0 || width > 32767 || height > 32767 || rowBytes / 4 < width) {
         setError(paramErr);
         return nullptr;
@@ -445,7 +489,8 @@ GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t widt
     return &p->head;
 }
 
-void CorvaneDisposePort(GWorldPtr port) {
+void CorvaneDisposePort(GWorldPtr port)
+{
     Port *p = livePort(port);
     if (!p || p->kind != PortKind::HostPixels) {
         setError(paramErr);
@@ -455,7 +500,8 @@ void CorvaneDisposePort(GWorldPtr port) {
     setError(noErr);
 }
 
-void ForeColor(int32_t colour) {
+void ForeColor(int32_t colour)
+{
     enterCall();
     if (!isColourConstant(colour)) {
         setError(paramErr);
@@ -465,7 +511,8 @@ void ForeColor(int32_t colour) {
     setError(noErr);
 }
 
-void BackColor(int32_t colour) {
+void BackColor(int32_t colour)
+{
     enterCall();
     if (!isColourConstant(colour)) {
         setError(paramErr);
@@ -475,7 +522,8 @@ void BackColor(int32_t colour) {
     setError(noErr);
 }
 
-void TextMode(int16_t mode) {
+void TextMode(int16_t mode)
+{
     enterCall();
     // 0 copy, 1 or, 2 xor, 3 bic: the source-transfer modes text honours.
     if (mode < 0 || mode > 3) {
@@ -486,13 +534,15 @@ void TextMode(int16_t mode) {
     setError(noErr);
 }
 
-void TextFace(int16_t face) {
+void TextFace(int16_t face)
+{
     enterCall();
     currentPort()->text.face = face;
     setError(noErr);
 }
 
-void TextSize(int16_t size) {
+void TextSize(int16_t size)
+{
     enterCall();
     if (size < 0) {
         setError(paramErr);
@@ -502,7 +552,8 @@ void TextSize(int16_t size) {
     setError(noErr);
 }
 
-void _MoveTo(int16_t h, int16_t v) {
+void _MoveTo(int16_t h, int16_t v)
+{
     enterCall();
     Port *p = currentPort();
     p->penH = static_cast<Fixed>(static_cast<uint32_t>(int32_t(h)) << 16);
@@ -511,7 +562,8 @@ void _MoveTo(int16_t h, int16_t v) {
 
 // 1 bits of the pattern paint the fore colour, 0 bits the back colour. The
 // pattern is anchored to the port's coordinate origin.
-void _FillRect(const QdRect *rect, const void *pattern) {
+void _FillRect(const QdRect *rect, const void *pattern)
+{
     enterCall();
     if (!rect || !pattern) {
         setError(paramErr);

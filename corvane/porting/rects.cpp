@@ -5,12 +5,16 @@
 using namespace corvane1;
 
 namespace {
-int16_t clamp16(int32_t v) { return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
+int16_t clamp16(int32_t v)
+{
+    return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
+}
 } // namespace
 
 extern "C" {
 
-void _SetRect(QdRect *r, int16_t left, int16_t top, int16_t right, int16_t bottom) {
+void _SetRect(QdRect *r, int16_t left, int16_t top, int16_t right, int16_t bottom)
+{
     enterCall();
     if (!r)
         return;
@@ -21,7 +25,8 @@ void _SetRect(QdRect *r, int16_t left, int16_t top, int16_t right, int16_t botto
 }
 
 // Offsets saturate at the 16-bit limits rather than wrap to the far side.
-void _OffsetRect(QdRect *r, int16_t dh, int16_t dv) {
+void _OffsetRect(QdRect *r, int16_t dh, int16_t dv)
+{
     enterCall();
     if (!r)
         return;
@@ -31,7 +36,8 @@ void _OffsetRect(QdRect *r, int16_t dh, int16_t dv) {
     r->bottom = clamp16(int32_t(r->bottom) + dv);
 }
 
-uint8_t SectRect(const QdRect *a, const QdRect *b, QdRect *out) {
+uint8_t SectRect(const QdRect *a, const QdRect *b, QdRect *out)
+{
     enterCall();
     QdRect r{0, 0, 0, 0};
     bool nonEmpty = a && b && sectRect(*a, *b, r);

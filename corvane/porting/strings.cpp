@@ -7,7 +7,8 @@ using namespace corvane1;
 
 extern "C" {
 
-char *c2pstr(char *s) {
+char *c2pstr(char *s)
+{
     enterCall();
     if (!s)
         return nullptr;
@@ -20,7 +21,8 @@ char *c2pstr(char *s) {
     return s;
 }
 
-char *p2cstr(unsigned char *s) {
+char *p2cstr(unsigned char *s)
+{
     enterCall();
     if (!s)
         return nullptr;

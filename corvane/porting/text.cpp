@@ -30,16 +30,24 @@ constexpr double kItalicSlope = 0.21;
 // window the port can show.
 constexpr int64_t kMaxDirectPixels = int64_t(4096) * 4096;
 
-Fixed clampFixed(int64_t v) {
+Fixed clampFixed(int64_t v)
+{
     return static_cast<Fixed>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
-int32_t roundFixed(int64_t v) { return static_cast<int32_t>((v + 0x8000) >> 16); }
+int32_t roundFixed(int64_t v)
+{
+    return static_cast<int32_t>((v + 0x8000) >> 16);
+}
 
-int16_t clamp16(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX)); }
+int16_t clamp16(int64_t v)
+{
+    return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
+}
 
 // Each face keeps one size; setting it again is costly for hinted faces.
-bool setPixelSize(FT_Face face, int32_t ppem) {
+bool setPixelSize(FT_Face face, int32_t ppem)
+{
     static auto &current = *new std::unordered_map<FT_Face, int32_t>; // outlives exit-time callers
     auto it = current.find(face);
     if (it != current.end() && it->second == ppem)
@@ -51,8 +59,8 @@ bool setPixelSize(FT_Face face, int32_t ppem) {
         // A bitmap font draws at its strike nearest the wanted size.
         int best = -1;
         for (int i = 0; i < face->num_fixed_sizes; ++i)
-            if (best < 0 || std::abs(face->available_sizes[i].height - ppem) <
-                                std::abs(face->available_sizes[best].height - ppem))
+            if (best < 0 ||
+                std::abs(face->available_sizes[i].height - ppem) < std::abs(face->available_sizes[best].height - ppem))
                 best = i;
         err = best < 0 ? FT_Err_Invalid_Pixel_Size : FT_Select_Size(face, best);
     }
@@ -65,7 +73,8 @@ bool setPixelSize(FT_Face face, int32_t ppem) {
 }
 
 // Unstyled 16.16 advances of the 256 bytes at one size.
-const std::array<Fixed, 256> &rawAdvances(const TextSetup &s) {
+const std::array<Fixed, 256> &rawAdvances(const TextSetup &s)
+{
     struct Entry {
         std::array<Fixed, 256> adv;
     };
@@ -93,7 +102,8 @@ struct Mask {
 };
 
 // Copies a rendered bitmap whose top-left pixel sits at (left, top).
-bool maskFromBitmap(const FT_Bitmap &bm, int32_t left, int32_t top, Mask &m) {
+bool maskFromBitmap(const FT_Bitmap &bm, int32_t left, int32_t top, Mask &m)
+{
     m.left = left;
     m.top = top;
     m.width = static_cast<int32_t>(bm.width);
@@ -117,7 +127,8 @@ bool maskFromBitmap(const FT_Bitmap &bm, int32_t left, int32_t top, Mask &m) {
 
 // Sliding-window "any ink within [i - before, i + after]" over one line of
 // `n` values `stride` apart, so the cost stays linear at large sizes.
-void spread(const uint8_t *in, uint8_t *out, int32_t n, int32_t outN, size_t stride, int32_t before, int32_t after) {
+void spread(const uint8_t *in, uint8_t *out, int32_t n, int32_t outN, size_t stride, int32_t before, int32_t after)
+{
     int32_t count = 0; // ink among in[i - before .. i + after]
     auto inkAt = [&](int32_t i) { return i >= 0 && i < n && in[static_cast<size_t>(i) * stride]; };
     for (int32_t i = -before; i < after; ++i)
@@ -130,21 +141,24 @@ void spread(const uint8_t *in, uint8_t *out, int32_t n, int32_t outN, size_t str
 }
 
 // Classic bold: every ink pixel smeared `extra` pixels to the right.
-void smear(Mask &m, int32_t extra) {
+void smear(Mask &m, int32_t extra)
+{
     Mask out = m;
     out.width = m.width + extra;
     out.px.assign(static_cast<size_t>(out.width) * out.height, 0);
     for (int32_t y = 0; y < m.height; ++y)
-        spread(&m.px[static_cast<size_t>(y) * m.width], &out.px[static_cast<size_t>(y) * out.width], m.width,
-               out.width, 1, extra, 0);
+        spread(&m.px[static_cast<size_t>(y) * m.width], &out.px[static_cast<size_t>(y) * out.width], m.width, out.width,
+               1, extra, 0);
     m = std::move(out);
 }
 
-int32_t italicShift(int32_t baseline, int32_t y) {
+int32_t italicShift(int32_t baseline, int32_t y)
+{
     return static_cast<int32_t>(std::floor((baseline - y - 0.5) * kItalicSlope + 0.5));
 }
 
-void shear(Mask &m, int32_t baseline) {
+void shear(Mask &m, int32_t baseline)
+{
     if (m.height == 0)
         return;
     int32_t lo = italicShift(baseline, m.top + m.height - 1), hi = italicShift(baseline, m.top);
@@ -161,7 +175,8 @@ void shear(Mask &m, int32_t baseline) {
 }
 
 // Hollow: the ring of pixels within t of the ink, the ink itself left empty.
-void hollow(Mask &m, int32_t t) {
+void hollow(Mask &m, int32_t t)
+{
     Mask wide;
     wide.left = m.left - t;
     wide.top = m.top - t;
@@ -183,16 +198,21 @@ void hollow(Mask &m, int32_t t) {
     m = std::move(wide);
 }
 
-InkOp textInk(const Port *p) {
+InkOp textInk(const Port *p)
+{
     switch (p->text.mode) {
-    case 2: return InkOp{true, 0};
-    case 3: return InkOp{false, p->text.backColour};
-    default: return InkOp{false, p->text.foreColour};
+    case 2:
+        return InkOp{true, 0};
+    case 3:
+        return InkOp{false, p->text.backColour};
+    default:
+        return InkOp{false, p->text.foreColour};
     }
 }
 
 // Rows of the mask that the port shows, packed to bits and inked whole.
-void paintMask(Port *p, const Mask &m) {
+void paintMask(Port *p, const Mask &m)
+{
     const QdRect &b = p->pixMap.bounds;
     int32_t y0 = std::max<int32_t>(0, b.top - m.top), y1 = std::min<int32_t>(m.height, b.bottom - m.top);
     int32_t x0 = std::max<int32_t>(0, b.left - m.left), x1 = std::min<int32_t>(m.width, b.right - m.left);
@@ -211,7 +231,8 @@ void paintMask(Port *p, const Mask &m) {
 }
 
 // An unstyled mono bitmap goes to the port as it is, row by row.
-void paintBitmap(Port *p, const FT_Bitmap &bm, int32_t left, int32_t top) {
+void paintBitmap(Port *p, const FT_Bitmap &bm, int32_t left, int32_t top)
+{
     const QdRect &b = p->pixMap.bounds;
     int32_t rows = static_cast<int32_t>(bm.rows);
     int32_t y0 = std::max<int32_t>(0, b.top - top), y1 = std::min<int32_t>(rows, b.bottom - top);
@@ -225,7 +246,8 @@ void paintBitmap(Port *p, const FT_Bitmap &bm, int32_t left, int32_t top) {
 // centres lying exactly on an edge may fall the other way than in a whole
 // render, as the raster's rounding sees other coordinates.
 bool renderWindow(FT_GlyphSlot slot, int64_t wl, int64_t wb, int64_t wr, int64_t wt, FT_Bitmap &bm,
-                  std::vector<uint8_t> &buffer) {
+                  std::vector<uint8_t> &buffer)
+{
     FT_Bitmap_Init(&bm);
     bm.width = static_cast<unsigned>(wr - wl);
     bm.rows = static_cast<unsigned>(wt - wb);
@@ -240,7 +262,8 @@ bool renderWindow(FT_GlyphSlot slot, int64_t wl, int64_t wb, int64_t wr, int64_t
 
 // Draws one glyph with its origin at (x, baseline). Glyphs wholly outside
 // the port are not rasterised at all, and huge ones only near the port.
-void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t baseline) {
+void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t baseline)
+{
     FT_Face face = s.face.face;
     if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_MONO) != 0)
         return;
@@ -296,7 +319,8 @@ void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t b
     paintMask(p, m);
 }
 
-void drawUnderline(Port *p, const TextSetup &s, int32_t x0, int32_t x1, int32_t baseline) {
+void drawUnderline(Port *p, const TextSetup &s, int32_t x0, int32_t x1, int32_t baseline)
+{
     FT_Face face = s.face.face;
     int64_t centre, thick; // 26.6, below the baseline positive
     if (FT_IS_SCALABLE(face) && face->underline_thickness > 0) {
@@ -312,7 +336,8 @@ void drawUnderline(Port *p, const TextSetup &s, int32_t x0, int32_t x1, int32_t 
         inkSpan(p, x0, x1, v, textInk(p));
 }
 
-bool textArgs(const void *text, int16_t firstByte, int16_t byteCount, const uint8_t *&bytes) {
+bool textArgs(const void *text, int16_t firstByte, int16_t byteCount, const uint8_t *&bytes)
+{
     if (firstByte < 0 || byteCount < 0 || (!text && byteCount > 0))
         return false;
     bytes = static_cast<const uint8_t *>(text) + (text ? firstByte : 0);
@@ -321,7 +346,8 @@ bool textArgs(const void *text, int16_t firstByte, int16_t byteCount, const uint
 
 } // namespace
 
-bool setupText(const TextState &state, TextSetup &s) {
+bool setupText(const TextState &state, TextSetup &s)
+{
     bool bold = state.face & kFaceBold, italic = state.face & kFaceItalic;
     if (!resolveFace(state.font, bold, italic, s.face))
         return false;
@@ -335,12 +361,14 @@ bool setupText(const TextState &state, TextSetup &s) {
     return true;
 }
 
-Fixed styledAdvance(const TextSetup &s, uint8_t byte) {
+Fixed styledAdvance(const TextSetup &s, uint8_t byte)
+{
     int64_t extra = int64_t(s.boldExtra + s.outlineExtra) << 16;
     return clampFixed(rawAdvances(s)[byte] + extra);
 }
 
-FMetricRec metricsOf(const TextSetup &s) {
+FMetricRec metricsOf(const TextSetup &s)
+{
     FT_Face face = s.face.face;
     FMetricRec r{};
     if (FT_IS_SCALABLE(face)) {
@@ -364,7 +392,8 @@ FMetricRec metricsOf(const TextSetup &s) {
     return r;
 }
 
-int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool fract) {
+int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool fract)
+{
     int64_t sum = 0;
     for (int32_t i = 0; i < count; ++i) {
         Fixed a = styledAdvance(s, bytes[i]);
@@ -373,12 +402,15 @@ int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool f
     return sum;
 }
 
-bool fractEnabled() { return gFractEnable; }
+bool fractEnabled()
+{
+    return gFractEnable;
+}
 
 // The current port's metrics for both metric calls; false (with the error
 // set) when there is nowhere to write or no face to measure.
-template <typename Out>
-bool currentMetrics(Out *out, FMetricRec &m) {
+template <typename Out> bool currentMetrics(Out *out, FMetricRec &m)
+{
     enterCall();
     if (!out) {
         setError(paramErr);
@@ -400,19 +432,22 @@ using namespace corvane1;
 
 extern "C" {
 
-void TextFont(int16_t font) {
+void TextFont(int16_t font)
+{
     enterCall();
     // Unknown numbers are kept and draw in the system font, as they always did.
     currentPort()->text.font = font;
     setError(noErr);
 }
 
-void SetFractEnable(uint8_t on) {
+void SetFractEnable(uint8_t on)
+{
     enterCall();
     gFractEnable = on != 0;
 }
 
-void FontMetrics(FMetricRec *out) {
+void FontMetrics(FMetricRec *out)
+{
     guarded([&] {
         FMetricRec m;
         if (!currentMetrics(out, m))
@@ -422,7 +457,8 @@ void FontMetrics(FMetricRec *out) {
     });
 }
 
-void GetFontInfo(FontInfo *out) {
+void GetFontInfo(FontInfo *out)
+{
     guarded([&] {
         FMetricRec m;
         if (!currentMetrics(out, m))
@@ -435,7 +471,8 @@ void GetFontInfo(FontInfo *out) {
     });
 }
 
-int16_t TextWidth(const void *text, int16_t firstByte, int16_t byteCount) {
+int16_t TextWidth(const void *text, int16_t firstByte, int16_t byteCount)
+{
     return guarded<int16_t>(0, [&]() -> int16_t {
         enterCall();
         const uint8_t *bytes = nullptr;
@@ -454,7 +491,8 @@ int16_t TextWidth(const void *text, int16_t firstByte, int16_t byteCount) {
     });
 }
 
-void _DrawText(const void *text, int16_t firstByte, int16_t byteCount) {
+void _DrawText(const void *text, int16_t firstByte, int16_t byteCount)
+{
     guarded([&] {
         enterCall();
         const uint8_t *bytes = nullptr;

@@ -110,7 +110,8 @@ struct DirEntry {
 std::vector<DirEntry> readDirectory(std::span<const uint8_t> dir, uint32_t offset, const char *level)
 {
     const std::string what = std::string(level) + " directory at offset " + std::to_string(offset);
-    const size_t count = size_t{read16(dir, size_t{offset} + 12, what.c_str())} + read16(dir, size_t{offset} + 14, what.c_str());
+    const size_t count =
+        size_t{read16(dir, size_t{offset} + 12, what.c_str())} + read16(dir, size_t{offset} + 14, what.c_str());
     detail::slice(dir, size_t{offset} + 16, count * 8, (what + ": entries").c_str());
     std::vector<DirEntry> entries;
     for (size_t i = 0; i < count; ++i) {
@@ -162,7 +163,8 @@ ResourceFile ResourceFile::parsePe(std::span<const uint8_t> image, PeLayout layo
                 }
                 const uint32_t dataRva = read32(dir, lang.target, "resource data entry");
                 const uint32_t dataSize = read32(dir, size_t{lang.target} + 4, "resource data entry");
-                file.resources_.push_back({type.name, name.name, lang.name.id, pe.at(dataRva, dataSize, "resource data")});
+                file.resources_.push_back(
+                    {type.name, name.name, lang.name.id, pe.at(dataRva, dataSize, "resource data")});
             }
         }
     }

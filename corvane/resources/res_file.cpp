@@ -84,8 +84,8 @@ ResourceFile ResourceFile::parse(std::span<const uint8_t> bytes)
         const uint32_t dataSize = read32(bytes, offset, (context + ": DataSize").c_str());
         const uint32_t headerSize = read32(bytes, offset + 4, (context + ": HeaderSize").c_str());
         if (headerSize < kMinHeaderSize || headerSize % 4 != 0) {
-            fail(context + ": HeaderSize " + std::to_string(headerSize) +
-                 " is not a multiple of 4 of at least " + std::to_string(kMinHeaderSize));
+            fail(context + ": HeaderSize " + std::to_string(headerSize) + " is not a multiple of 4 of at least " +
+                 std::to_string(kMinHeaderSize));
         }
         auto header = detail::slice(bytes, offset, headerSize, (context + ": header").c_str());
 
@@ -95,7 +95,8 @@ ResourceFile ResourceFile::parse(std::span<const uint8_t> bytes)
         res.name = readName(header, pos, context, "name");
         pos = alignUp4(pos);
         if (!detail::fits(header.size(), pos, kTrailerSize)) {
-            fail(context + ": HeaderSize " + std::to_string(headerSize) + " leaves no room for the fixed fields after type and name");
+            fail(context + ": HeaderSize " + std::to_string(headerSize) +
+                 " leaves no room for the fixed fields after type and name");
         }
         res.language = read16(header, pos + 6, "language");
         res.data = detail::slice(bytes, offset + headerSize, dataSize, (context + ": data").c_str());

@@ -4,7 +4,10 @@
 
 namespace corvane::win32 {
 
-uint8_t foldCase(uint8_t b) { return CorvaneCp1252Fold(b); }
+uint8_t foldCase(uint8_t b)
+{
+    return CorvaneCp1252Fold(b);
+}
 
 int compareNoCase(std::string_view a, std::string_view b)
 {

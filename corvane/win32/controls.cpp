@@ -428,7 +428,8 @@ int32_t ComboBox::find(WPARAM start, const char *s, bool exact) const
         const int64_t i = (first + n) % count;
         const std::string &item = items_[static_cast<size_t>(i)];
         const bool match = exact ? equalNoCase(item, wanted)
-                                 : item.size() >= wanted.size() && equalNoCase(std::string_view(item).substr(0, wanted.size()), wanted);
+                                 : item.size() >= wanted.size() &&
+                                       equalNoCase(std::string_view(item).substr(0, wanted.size()), wanted);
         if (match)
             return static_cast<int32_t>(i);
     }
@@ -467,8 +468,8 @@ LRESULT ComboBox::message(UINT msg, WPARAM wParam, LPARAM lParam)
     case CB_ADDSTRING:
         return add(reinterpret_cast<const char *>(lParam), -1);
     case kCbInsertString:
-        return add(reinterpret_cast<const char *>(lParam), index < 0 ? static_cast<int32_t>(count)
-                                                                     : static_cast<int32_t>(std::min<int64_t>(index, INT32_MAX)));
+        return add(reinterpret_cast<const char *>(lParam),
+                   index < 0 ? static_cast<int32_t>(count) : static_cast<int32_t>(std::min<int64_t>(index, INT32_MAX)));
     case kCbDeleteString:
         if (!valid)
             return CB_ERR;

@@ -67,8 +67,9 @@ void Dialog::createControls()
         ++index;
         uint16_t ordinal = item.classOrdinal;
         if (!item.classIsOrdinal) {
-            static const std::pair<const char *, uint16_t> kNamed[] = {
-                {"Button", 0x80}, {"Edit", 0x81}, {"Static", 0x82}, {"ListBox", 0x83}, {"ScrollBar", 0x84}, {"ComboBox", 0x85}};
+            static const std::pair<const char *, uint16_t> kNamed[] = {{"Button", 0x80},    {"Edit", 0x81},
+                                                                       {"Static", 0x82},    {"ListBox", 0x83},
+                                                                       {"ScrollBar", 0x84}, {"ComboBox", 0x85}};
             ordinal = 0;
             for (const auto &[name, value] : kNamed)
                 if (equalNoCase(item.className, name))
@@ -89,9 +90,10 @@ void Dialog::createControls()
             w = std::make_unique<ComboBox>(this, &item);
             break;
         default:
-            throw TemplateError("control " + std::to_string(index) + " has a window class (" +
-                                (item.classIsOrdinal ? "ordinal " + std::to_string(item.classOrdinal) : item.className) +
-                                ") that is not available");
+            throw TemplateError(
+                "control " + std::to_string(index) + " has a window class (" +
+                (item.classIsOrdinal ? "ordinal " + std::to_string(item.classOrdinal) : item.className) +
+                ") that is not available");
         }
         controls_.push_back(std::move(w));
     }
@@ -361,7 +363,8 @@ INT_PTR runModal(Dialog &dialog, LPARAM param, DialogReport &report)
     report.scripted = running.present();
 
     Window *first = dialog.firstTabStop();
-    const INT_PTR init = dialog.callProc(WM_INITDIALOG, reinterpret_cast<WPARAM>(first ? first->handle() : nullptr), param);
+    const INT_PTR init =
+        dialog.callProc(WM_INITDIALOG, reinterpret_cast<WPARAM>(first ? first->handle() : nullptr), param);
     report.created = true;
     if (!dialog.ended() && first) {
         if (init != 0) {

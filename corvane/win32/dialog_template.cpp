@@ -113,8 +113,8 @@ DialogTemplate parseDialogTemplate(std::span<const uint8_t> bytes)
     const uint16_t version = r.u16("the header");
     const uint16_t signature = r.u16("the header");
     if (version != 1 || signature != 0xFFFF)
-        throw TemplateError("not an extended dialog template (version " + std::to_string(version) +
-                            ", signature " + std::to_string(signature) + ")");
+        throw TemplateError("not an extended dialog template (version " + std::to_string(version) + ", signature " +
+                            std::to_string(signature) + ")");
     t.helpId = r.u32("the header");
     t.exStyle = r.u32("the header");
     t.style = r.u32("the header");

@@ -32,12 +32,12 @@ struct ItemTemplate {
     uint32_t exStyle = 0;
     uint32_t style = 0;
     int16_t x = 0, y = 0, cx = 0, cy = 0;
-    uint32_t id = 0;            // -1 is 0xFFFFFFFF
+    uint32_t id = 0; // -1 is 0xFFFFFFFF
     bool classIsOrdinal = true;
     uint16_t classOrdinal = 0;
-    std::string className;      // when the class is named
+    std::string className; // when the class is named
     bool titleIsOrdinal = false;
-    uint16_t titleOrdinal = 0;  // e.g. an icon for a static
+    uint16_t titleOrdinal = 0; // e.g. an icon for a static
     std::string title;
     std::vector<uint8_t> creationData;
 };
@@ -48,7 +48,7 @@ struct DialogTemplate {
     uint32_t style = 0;
     int16_t x = 0, y = 0, cx = 0, cy = 0;
     bool hasMenu = false;
-    bool hasClass = false;      // anything but the standard dialog class
+    bool hasClass = false; // anything but the standard dialog class
     std::string title;
     // Only when the style has DS_SETFONT (or DS_SHELLFONT).
     bool hasFont = false;

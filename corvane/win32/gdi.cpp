@@ -42,7 +42,7 @@ void describe(const FontEntry &font, ENUMLOGFONTA &elf, NewTextMetricA &ntm)
     lf.lfHeight = 16;
     lf.lfWeight = 400;
     lf.lfCharSet = font.charSet;
-    lf.lfOutPrecision = trueType ? 3 : 1;  // stroke precision for outlines, string for bitmaps
+    lf.lfOutPrecision = trueType ? 3 : 1; // stroke precision for outlines, string for bitmaps
     lf.lfClipPrecision = 2;
     lf.lfQuality = 1;
     lf.lfPitchAndFamily = 2; // variable pitch

@@ -59,14 +59,38 @@ void requireOpen(const Dialog &dialog)
 
 } // namespace
 
-bool LiveDialog::isOpen() const { return !dialog_->ended(); }
-HWND LiveDialog::window() const { return dialog_->handle(); }
-std::string LiveDialog::title() const { return dialog_->text; }
-uint32_t LiveDialog::style() const { return dialog_->style; }
-int16_t LiveDialog::width() const { return dialog_->cx; }
-int16_t LiveDialog::height() const { return dialog_->cy; }
-std::string LiveDialog::fontFace() const { return dialog_->dialogTemplate().typeface; }
-uint16_t LiveDialog::fontPointSize() const { return dialog_->dialogTemplate().pointSize; }
+bool LiveDialog::isOpen() const
+{
+    return !dialog_->ended();
+}
+HWND LiveDialog::window() const
+{
+    return dialog_->handle();
+}
+std::string LiveDialog::title() const
+{
+    return dialog_->text;
+}
+uint32_t LiveDialog::style() const
+{
+    return dialog_->style;
+}
+int16_t LiveDialog::width() const
+{
+    return dialog_->cx;
+}
+int16_t LiveDialog::height() const
+{
+    return dialog_->cy;
+}
+std::string LiveDialog::fontFace() const
+{
+    return dialog_->dialogTemplate().typeface;
+}
+uint16_t LiveDialog::fontPointSize() const
+{
+    return dialog_->dialogTemplate().pointSize;
+}
 
 std::vector<int32_t> LiveDialog::controlIds() const
 {
@@ -76,9 +100,18 @@ std::vector<int32_t> LiveDialog::controlIds() const
     return ids;
 }
 
-bool LiveDialog::has(int32_t id) const { return dialog_->findSigned(id) != nullptr; }
-std::string LiveDialog::className(int32_t id) const { return controlOf(*dialog_, id).className(); }
-uint32_t LiveDialog::controlStyle(int32_t id) const { return controlOf(*dialog_, id).style; }
+bool LiveDialog::has(int32_t id) const
+{
+    return dialog_->findSigned(id) != nullptr;
+}
+std::string LiveDialog::className(int32_t id) const
+{
+    return controlOf(*dialog_, id).className();
+}
+uint32_t LiveDialog::controlStyle(int32_t id) const
+{
+    return controlOf(*dialog_, id).style;
+}
 
 std::string LiveDialog::text(int32_t id) const
 {
@@ -249,10 +282,14 @@ void LiveDialog::mnemonic(char letter)
 namespace {
 
 const std::pair<const char *, Key> kKeyNames[] = {
-    {"tab", Key::Tab},       {"shift-tab", Key::ShiftTab}, {"enter", Key::Enter},       {"escape", Key::Escape},
-    {"space", Key::Space},   {"backspace", Key::Backspace}, {"delete", Key::Delete},     {"left", Key::Left},
-    {"right", Key::Right},   {"up", Key::Up},               {"down", Key::Down},         {"home", Key::Home},
-    {"end", Key::End},       {"ctrl-home", Key::CtrlHome},  {"ctrl-end", Key::CtrlEnd},  {"select-all", Key::SelectAll},
+    {"tab", Key::Tab},          {"shift-tab", Key::ShiftTab},
+    {"enter", Key::Enter},      {"escape", Key::Escape},
+    {"space", Key::Space},      {"backspace", Key::Backspace},
+    {"delete", Key::Delete},    {"left", Key::Left},
+    {"right", Key::Right},      {"up", Key::Up},
+    {"down", Key::Down},        {"home", Key::Home},
+    {"end", Key::End},          {"ctrl-home", Key::CtrlHome},
+    {"ctrl-end", Key::CtrlEnd}, {"select-all", Key::SelectAll},
 };
 
 const char *keyName(Key key)
@@ -360,10 +397,18 @@ std::string unescape(std::string_view s, size_t line)
         if (++i == s.size())
             throw ScriptError("script line " + std::to_string(line) + ": a lone '\\' ends the step");
         switch (s[i]) {
-        case 'n': out.push_back('\n'); break;
-        case 't': out.push_back('\t'); break;
-        case '\\': out.push_back('\\'); break;
-        case ';': out.push_back(';'); break;
+        case 'n':
+            out.push_back('\n');
+            break;
+        case 't':
+            out.push_back('\t');
+            break;
+        case '\\':
+            out.push_back('\\');
+            break;
+        case ';':
+            out.push_back(';');
+            break;
         default:
             throw ScriptError("script line " + std::to_string(line) + ": unknown escape '\\" + s[i] + "'");
         }

@@ -82,28 +82,28 @@ public:
     bool has(int32_t id) const;
     std::string className(int32_t id) const; // "Button", "Edit", "Static", "ComboBox"
     uint32_t controlStyle(int32_t id) const;
-    std::string text(int32_t id) const; // window text: caption, edit text, selected entry
+    std::string text(int32_t id) const;           // window text: caption, edit text, selected entry
     int32_t idOf(std::string_view caption) const; // caption without '&', case ignored
     std::optional<int32_t> focusedId() const;
     uint32_t checkState(int32_t id) const; // BST_UNCHECKED, BST_CHECKED, 2 (indeterminate)
     bool isChecked(int32_t id) const { return checkState(id) == BST_CHECKED; }
     std::vector<std::string> items(int32_t comboId) const;
-    int32_t selection(int32_t comboId) const; // -1 when nothing is selected
+    int32_t selection(int32_t comboId) const;        // -1 when nothing is selected
     std::string selectedItem(int32_t comboId) const; // empty when nothing is selected
-    int32_t fontListId() const; // the dialog's first combo box
-    std::vector<int32_t> tabOrder() const; // the controls Tab visits, from the first
-    const DialogReport &report() const;    // this dialog's report so far
+    int32_t fontListId() const;                      // the dialog's first combo box
+    std::vector<int32_t> tabOrder() const;           // the controls Tab visits, from the first
+    const DialogReport &report() const;              // this dialog's report so far
 
     // What the user does.
     void type(std::string_view text); // to the focused control
     void press(Key key);
-    void click(int32_t id);                 // mouse click: focus, then the control acts
-    void setChecked(int32_t id, bool on);   // clicks the box only if its state differs
-    void chooseRadio(int32_t id);           // clicks the radio button
+    void click(int32_t id);                             // mouse click: focus, then the control acts
+    void setChecked(int32_t id, bool on);               // clicks the box only if its state differs
+    void chooseRadio(int32_t id);                       // clicks the radio button
     void pick(int32_t comboId, std::string_view entry); // exact entry, else one equal ignoring case
     void pickFont(std::string_view name) { pick(fontListId(), name); }
-    void focus(int32_t id);                 // clicks into the control
-    void mnemonic(char letter);             // Alt+letter
+    void focus(int32_t id);     // clicks into the control
+    void mnemonic(char letter); // Alt+letter
 
 private:
     Dialog *dialog_;
@@ -162,13 +162,13 @@ private:
 
 // What happened in one dialog.
 struct DialogReport {
-    int32_t resourceId = -1;  // when loaded from a module's resources
-    bool created = false;     // built and initialised
-    INT_PTR result = 0;       // what DialogBoxParamA returned
-    bool scripted = false;    // a queued script drove it
+    int32_t resourceId = -1;     // when loaded from a module's resources
+    bool created = false;        // built and initialised
+    INT_PTR result = 0;          // what DialogBoxParamA returned
+    bool scripted = false;       // a queued script drove it
     bool closedByScript = false; // EndDialog came during initialisation or a step
     size_t stepsRun = 0;
-    std::string error;        // why it could not be created, or the failing step
+    std::string error;                 // why it could not be created, or the failing step
     std::vector<std::string> refusals; // keystrokes a control refused, and why
 };
 
@@ -190,8 +190,8 @@ INT_PTR runDialogTemplate(std::span<const uint8_t> dialogTemplate, HWND owner, D
 // Fonts, as EnumFontsA reports them.
 
 struct FontEntry {
-    std::string faceName;  // LOGFONTA.lfFaceName (at most 31 bytes are kept)
-    std::string fullName;  // ENUMLOGFONTA.elfFullName (at most 63 bytes)
+    std::string faceName; // LOGFONTA.lfFaceName (at most 31 bytes are kept)
+    std::string fullName; // ENUMLOGFONTA.elfFullName (at most 63 bytes)
     uint8_t charSet = ANSI_CHARSET;
     uint32_t fontType = TRUETYPE_FONTTYPE; // RASTER_FONTTYPE, DEVICE_FONTTYPE, TRUETYPE_FONTTYPE bits
 };
@@ -208,8 +208,8 @@ std::vector<FontEntry> currentFonts();
 // ---------------------------------------------------------------------------
 // Faults and accounting.
 
-void setCreateDCFails(bool fails);        // CreateDCA returns null
-void setDialogCreationFails(bool fails);  // DialogBoxParamA returns -1
+void setCreateDCFails(bool fails);       // CreateDCA returns null
+void setDialogCreationFails(bool fails); // DialogBoxParamA returns -1
 int32_t liveDeviceContexts();
 int32_t liveWindows();
 

@@ -89,7 +89,7 @@ public:
 
     // How the dialog manager treats the control.
     virtual bool canFocus() const { return false; }
-    virtual bool wantsChars() const { return false; }  // typed characters go to it
+    virtual bool wantsChars() const { return false; } // typed characters go to it
     virtual bool wantsEnter() const { return false; }
     virtual bool wantsArrows() const { return false; }
     virtual void key(Key) {}
@@ -98,10 +98,7 @@ public:
     virtual void click() {}        // what a mouse click does after focusing
     virtual void clickedInto() {}  // an edit puts its caret at the end
 
-    bool visibleAndEnabled() const
-    {
-        return (style & kWsVisible) != 0 && (style & kWsDisabled) == 0;
-    }
+    bool visibleAndEnabled() const { return (style & kWsVisible) != 0 && (style & kWsDisabled) == 0; }
     int32_t signedId() const { return static_cast<int32_t>(id); }
     // The letter after '&' in the caption, folded; 0 when none.
     uint8_t mnemonicLetter() const;
@@ -149,7 +146,10 @@ public:
     LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
     bool canFocus() const override { return true; }
     bool wantsChars() const override { return true; }
-    bool wantsEnter() const override { return (style & (kEsMultiline | kEsWantReturn)) == (kEsMultiline | kEsWantReturn); }
+    bool wantsEnter() const override
+    {
+        return (style & (kEsMultiline | kEsWantReturn)) == (kEsMultiline | kEsWantReturn);
+    }
     bool wantsArrows() const override { return true; }
     void key(Key k) override;
     void character(uint8_t c) override;
@@ -173,8 +173,8 @@ private:
     size_t stepRight(size_t pos) const;
 
     size_t caret_ = 0, anchor_ = 0;
-    size_t limit_ = 32767;   // what a user may type before EM_LIMITTEXT
-    int32_t linesThatFit_;   // 0: no limit on lines
+    size_t limit_ = 32767; // what a user may type before EM_LIMITTEXT
+    int32_t linesThatFit_; // 0: no limit on lines
 };
 
 class ComboBox final : public Window {

@@ -157,7 +157,8 @@ extern "C" void ReadOptionsDialog(HWND dialog, TextSettings *settings)
     char *fontName = reinterpret_cast<char *>(settings->fontName);
     HWND list = GetDlgItem(dialog, kIdFontList);
     const LRESULT selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
-    const LRESULT length = selected < 0 ? CB_ERR : SendMessageA(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
+    const LRESULT length =
+        selected < 0 ? CB_ERR : SendMessageA(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0);
     if (selected < 0 || length < 0 || length >= static_cast<LRESULT>(sizeof settings->fontName))
         memcpy(fontName, kFallbackFont, sizeof kFallbackFont);
     else

@@ -25,8 +25,7 @@ const CommandHandler kDispatch[] = {
 
 } // namespace
 
-extern "C" int32_t EffectMain(int32_t command, HostInData *in, HostOutData *out, ParamDef **params,
-                              EffectWorld *output)
+extern "C" int32_t EffectMain(int32_t command, HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output)
 {
     if (in->sequenceData)
         swapSettings(in->sequenceData);

@@ -37,8 +37,7 @@ extern "C" int32_t CmdInstanceSetupHandler(HostInData *in, HostOutData *out, Par
     return 0;
 }
 
-extern "C" int32_t CmdInstanceResetupHandler(HostInData *in, HostOutData *out, ParamDef **params,
-                                             EffectWorld *output)
+extern "C" int32_t CmdInstanceResetupHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output)
 {
     // A host that presents no record gets a blank one, as at setup.
     if (!in->sequenceData)

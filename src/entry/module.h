@@ -25,12 +25,7 @@ enum {
 };
 
 /* Flag words written to HostOutData.outFlags */
-enum {
-    kGlobalOutFlags = 0x61,
-    kGlobalSetupFailedFlag = 0x100,
-    kInstanceOutFlags = 128,
-    kErrorMessageFlags = 256
-};
+enum { kGlobalOutFlags = 0x61, kGlobalSetupFailedFlag = 0x100, kInstanceOutFlags = 128, kErrorMessageFlags = 256 };
 
 #define kEffectVersion 0x00190600
 #define kStringTableId 4087

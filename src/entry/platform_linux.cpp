@@ -11,8 +11,7 @@ extern const uint8_t qmResourceBlob[];
 extern const uint32_t qmResourceBlobSize;
 
 __attribute__((visibility("default"))) int32_t QmExportedMain(int32_t command, HostInData *in, HostOutData *out,
-                                                              ParamDef **params, EffectWorld *output)
-    __asm__("main");
+                                                              ParamDef **params, EffectWorld *output) __asm__("main");
 
 int32_t QmExportedMain(int32_t command, HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output)
 {

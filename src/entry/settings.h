@@ -14,11 +14,7 @@
 extern "C" {
 #endif
 
-enum {
-    kSettingsSize = 522,
-    kSettingsTextSize = 256,
-    kSettingsFontNameSize = 256
-};
+enum { kSettingsSize = 522, kSettingsTextSize = 256, kSettingsFontNameSize = 256 };
 
 #define kSettingsMagic 0x00FF2BEDu
 #define kSettingsVersion 0x0100u
@@ -30,10 +26,10 @@ enum { kAlignLeft = 0, kAlignCenter = 1, kAlignRight = 2 };
 typedef struct TextSettings {
     uint32_t magic;
     uint16_t version;
-    char text[kSettingsTextSize];              /* zero-terminated; lines end with CR */
+    char text[kSettingsTextSize];                  /* zero-terminated; lines end with CR */
     unsigned char fontName[kSettingsFontNameSize]; /* length-prefixed */
-    uint16_t style;                            /* kFace... bits */
-    uint16_t alignment;                        /* kAlign... */
+    uint16_t style;                                /* kFace... bits */
+    uint16_t alignment;                            /* kAlign... */
 } TextSettings;
 #pragma pack(pop)
 

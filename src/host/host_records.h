@@ -72,32 +72,27 @@ struct EffectWorld {
  * effect builds definitions in a record of its own at parameter setup; the
  * host fills records of this kind with current values for every render.
  */
-enum {
-    kParamSlider = 1,
-    kParamCheckbox = 4,
-    kParamColor = 5,
-    kParamPoint = 6
-};
+enum { kParamSlider = 1, kParamCheckbox = 4, kParamColor = 5, kParamPoint = 6 };
 
 typedef struct ParamSlider {
-    int32_t value;    /* current value; read as its low 16 bits, signed */
-    char text1[32];   /* emptied by the effect */
-    char text2[32];   /* emptied by the effect */
-    int32_t min1;     /* first bound pair */
+    int32_t value;  /* current value; read as its low 16 bits, signed */
+    char text1[32]; /* emptied by the effect */
+    char text2[32]; /* emptied by the effect */
+    int32_t min1;   /* first bound pair */
     int32_t max1;
-    int32_t min2;     /* second bound pair */
+    int32_t min2; /* second bound pair */
     int32_t max2;
-    int32_t dflt;     /* default value */
+    int32_t dflt; /* default value */
     int32_t unused;
 } ParamSlider;
 
 typedef struct ParamPoint {
-    Fixed x;          /* current x, output pixels */
-    Fixed y;          /* current y */
+    Fixed x; /* current x, output pixels */
+    Fixed y; /* current y */
     uint8_t pad[3];
     uint8_t flag;
-    Fixed dfltX;      /* default x */
-    Fixed dfltY;      /* default y */
+    Fixed dfltX; /* default x */
+    Fixed dfltY; /* default y */
 } ParamPoint;
 
 typedef struct ParamColor {
@@ -106,8 +101,8 @@ typedef struct ParamColor {
 } ParamColor;
 
 typedef struct ParamCheckbox {
-    int32_t value;     /* 0 off, non-zero on */
-    uint8_t dflt;      /* one byte; 0 off */
+    int32_t value; /* 0 off, non-zero on */
+    uint8_t dflt;  /* one byte; 0 off */
     uint8_t pad[3];
     const char *label; /* text shown beside the box, owned by the host's string table */
 } ParamCheckbox;
@@ -197,17 +192,17 @@ struct HostInData {
     uint8_t host2[40];
     HostUtilTable *utils;
     EffectRef effectRef;
-    int32_t quality;       /* 0: draft; anything else: high quality */
+    int32_t quality; /* 0: draft; anything else: high quality */
     uint8_t host3[28];
-    uint8_t *drawGlobals;  /* the fill pattern lies 118 bytes in */
+    uint8_t *drawGlobals; /* the fill pattern lies 118 bytes in */
     uint8_t host4[52];
     int32_t downsampleXNum;
     uint32_t downsampleXDen;
     int32_t downsampleYNum;
     uint32_t downsampleYDen;
     uint8_t host5[12];
-    Handle globalData;     /* the effect's global block */
-    Handle sequenceData;   /* this instance's settings record, or null */
+    Handle globalData;   /* the effect's global block */
+    Handle sequenceData; /* this instance's settings record, or null */
     uint8_t host6[32];
 };
 

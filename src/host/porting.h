@@ -30,18 +30,10 @@
 extern "C" {
 #endif
 
-enum {
-    whiteColor = 30,
-    blackColor = 33
-};
+enum { whiteColor = 30, blackColor = 33 };
 
 /* Face bits, as TextFace takes them and as the settings record stores them. */
-enum {
-    kFaceBold = 1,
-    kFaceItalic = 2,
-    kFaceUnderline = 4,
-    kFaceOutline = 8
-};
+enum { kFaceBold = 1, kFaceItalic = 2, kFaceUnderline = 4, kFaceOutline = 8 };
 
 /* Pixel map of a port: base address of the top row, then row bytes whose
  * top two bits are flags (mask with 0x3FFF). */
@@ -83,12 +75,7 @@ typedef struct FontInfo {
 } FontInfo;
 
 /* Error codes reported by QDError and NewGWorld. */
-enum {
-    noErr = 0,
-    memFullErr = -108,
-    paramErr = -50,
-    cNoMemErr = -152
-};
+enum { noErr = 0, memFullErr = -108, paramErr = -50, cNoMemErr = -152 };
 
 /* Handles */
 Handle NewHandleClear(int32_t size);

@@ -30,10 +30,9 @@
 
 /* Checks an offset only where the 32-bit layout is the real ABI. */
 #if QM_ABI32
-#define QM_ABI_OFFSET(type, field, off) \
+#define QM_ABI_OFFSET(type, field, off)                                                                                \
     static_assert(offsetof(type, field) == (off), #type "." #field " must sit at byte " #off)
-#define QM_ABI_SIZE(type, size) \
-    static_assert(sizeof(type) == (size), #type " must be " #size " bytes")
+#define QM_ABI_SIZE(type, size) static_assert(sizeof(type) == (size), #type " must be " #size " bytes")
 #else
 #define QM_ABI_OFFSET(type, field, off) static_assert(true, "")
 #define QM_ABI_SIZE(type, size) static_assert(true, "")

@@ -62,8 +62,8 @@ int32_t DrawTextLines(const char *text, const QdRect *blockRect, int16_t alignme
     return result;
 }
 
-int32_t DrawTextBlock(uint8_t *drawGlobals, const TextSettings *settings, int16_t pointSize,
-                      const QdRect *eraseRect, const QdRect *blockRect, GWorldPtr port, GDHandle device)
+int32_t DrawTextBlock(uint8_t *drawGlobals, const TextSettings *settings, int16_t pointSize, const QdRect *eraseRect,
+                      const QdRect *blockRect, GWorldPtr port, GDHandle device)
 {
     GWorldPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;

@@ -56,8 +56,8 @@ void MeasureTextBlock(const char *text, QdRect *blockRect, int16_t *rightAllowan
     *rightAllowance = static_cast<int16_t>(((metrics.widMax >> 2) + 0x8000) >> 16);
 }
 
-int32_t MeasureTextExtents(int16_t fontNumber, int16_t pointSize, int16_t face, const char *text,
-                           QdRect *blockRect1x, QdRect *blockRect4x, int16_t *rightAllowance)
+int32_t MeasureTextExtents(int16_t fontNumber, int16_t pointSize, int16_t face, const char *text, QdRect *blockRect1x,
+                           QdRect *blockRect4x, int16_t *rightAllowance)
 {
     GWorldPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;

@@ -8,8 +8,8 @@ namespace {
 Fixed SaturatingAdd(Fixed a, Fixed b)
 {
     const int64_t sum = static_cast<int64_t>(a) + b;
-    return static_cast<Fixed>(std::clamp<int64_t>(sum, std::numeric_limits<Fixed>::min(),
-                                                   std::numeric_limits<Fixed>::max()));
+    return static_cast<Fixed>(
+        std::clamp<int64_t>(sum, std::numeric_limits<Fixed>::min(), std::numeric_limits<Fixed>::max()));
 }
 
 // Floor and ceiling of a 16.16 value fit 32 bits; only 32768 overflows a

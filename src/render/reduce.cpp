@@ -6,8 +6,8 @@ const uint8_t ZeroBitCount[16] = {4, 3, 3, 2, 3, 2, 2, 1, 3, 2, 2, 1, 2, 1, 1, 0
 
 const uint8_t CoverageAlpha[17] = {0, 16, 32, 48, 64, 80, 96, 112, 128, 143, 159, 175, 191, 207, 223, 239, 255};
 
-int32_t ReduceCoverage(const uint8_t *src, int32_t srcWidth, int32_t srcHeight, int32_t srcRowBytes,
-                       HostPixel *dst, int32_t dstRowBytes, HostInData *in)
+int32_t ReduceCoverage(const uint8_t *src, int32_t srcWidth, int32_t srcHeight, int32_t srcRowBytes, HostPixel *dst,
+                       int32_t dstRowBytes, HostInData *in)
 {
     const int32_t width = srcWidth / 4;
     const int32_t height = srcHeight / 4;
@@ -20,8 +20,8 @@ int32_t ReduceCoverage(const uint8_t *src, int32_t srcWidth, int32_t srcHeight, 
         const uint8_t *r1 = r0 + srcStride;
         const uint8_t *r2 = r1 + srcStride;
         const uint8_t *r3 = r2 + srcStride;
-        HostPixel *out = reinterpret_cast<HostPixel *>(reinterpret_cast<uint8_t *>(dst) +
-                                                       static_cast<ptrdiff_t>(y) * dstRowBytes);
+        HostPixel *out =
+            reinterpret_cast<HostPixel *>(reinterpret_cast<uint8_t *>(dst) + static_cast<ptrdiff_t>(y) * dstRowBytes);
 
         // One source byte per row gives two output pixels: high nibble, then low.
         for (int32_t i = 0; i < pairs; ++i) {

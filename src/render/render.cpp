@@ -65,8 +65,8 @@ void ReportDrawingFailure(const RenderJob &job)
 int32_t RenderDraft(RenderJob &job)
 {
     DraftPlacement place;
-    if (!PlaceDraftBlock(&job.block1x, job.rightAllowance, job.px, job.py, job.settings->alignment,
-                         job.output->width, job.output->height, &place))
+    if (!PlaceDraftBlock(&job.block1x, job.rightAllowance, job.px, job.py, job.settings->alignment, job.output->width,
+                         job.output->height, &place))
         return 0;
     const int32_t width = place.section.right - place.section.left;
     const int32_t height = place.section.bottom - place.section.top;
@@ -151,8 +151,7 @@ int32_t RenderHighQuality(RenderJob &job)
         } else {
             const PixMap *map = *pixels;
             err = ReduceCoverage(reinterpret_cast<const uint8_t *>(map->baseAddr), bounds.right - bounds.left,
-                                 bounds.bottom - bounds.top, map->rowBytes & 0x3FFF, temp.data, temp.rowBytes,
-                                 job.in);
+                                 bounds.bottom - bounds.top, map->rowBytes & 0x3FFF, temp.data, temp.rowBytes, job.in);
         }
         DisposeGWorld(offscreen);
 
@@ -160,8 +159,7 @@ int32_t RenderHighQuality(RenderJob &job)
             job.progressBase = place.areaQd.bottom - place.areaQd.top;
             // Progress is 16-bit to the host: stop at its top rather than wrap.
             job.progressFinal = Clamp16(static_cast<int64_t>(job.progressFinal) + job.progressBase);
-            err = TransferCoverage(job.in, place.x0, place.y0, 0, job.progressFinal, &temp, job.output,
-                                   &place.areaQd);
+            err = TransferCoverage(job.in, place.x0, place.y0, 0, job.progressFinal, &temp, job.output, &place.areaQd);
         }
     }
 
@@ -193,8 +191,8 @@ int32_t RenderLocked(RenderJob &job, ParamDef **params)
     BlendRefcon blend{};
     blend.colour = params[3]->u.color.value;
     blend.composite = params[4]->u.checkbox.value != 0 ? 1 : 0;
-    return in->utils->iterate(in, job.progressBase, job.progressFinal, &params[0]->u.layer, nullptr, &blend,
-                              BlendPixel, job.output);
+    return in->utils->iterate(in, job.progressBase, job.progressFinal, &params[0]->u.layer, nullptr, &blend, BlendPixel,
+                              job.output);
 }
 
 } // namespace
@@ -243,8 +241,7 @@ bool PlaceDraftBlock(const QdRect *blockRect1x, int16_t rightAllowance, Fixed px
     // the block is in the section's coordinates.
     const int64_t left = block.left + dh, top = block.top + dv;
     const int64_t right = block.right + dh, bottom = block.bottom + dv;
-    if (!Fits16(dh) || !Fits16(dv) || left > INT16_MAX || top > INT16_MAX || right < INT16_MIN ||
-        bottom < INT16_MIN)
+    if (!Fits16(dh) || !Fits16(dv) || left > INT16_MAX || top > INT16_MAX || right < INT16_MIN || bottom < INT16_MIN)
         return false;
     const int64_t asideLeft = std::max<int64_t>(INT16_MIN - left, 0);
     const int64_t asideTop = std::max<int64_t>(INT16_MIN - top, 0);
@@ -261,8 +258,8 @@ bool PlaceDraftBlock(const QdRect *blockRect1x, int16_t rightAllowance, Fixed px
         return false;
     // The block in the temporary world's coordinates; the section starts inside the bounds.
     _OffsetRect(&block, static_cast<int16_t>(-section.left), static_cast<int16_t>(-section.top));
-    placement->block = MakeQdRect(block.left - asideLeft, block.top - asideTop, block.right + asideRight,
-                                  block.bottom + asideBottom);
+    placement->block =
+        MakeQdRect(block.left - asideLeft, block.top - asideTop, block.right + asideRight, block.bottom + asideBottom);
 
     // Widened after clipping, so it may reach past the output; the host clips.
     section.right = Clamp16(int64_t{section.right} + rightAllowance);
@@ -270,8 +267,8 @@ bool PlaceDraftBlock(const QdRect *blockRect1x, int16_t rightAllowance, Fixed px
     return true;
 }
 
-bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fixed px, Fixed py,
-                           uint16_t alignment, const QdRect *extent, HighQualityPlacement *placement)
+bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fixed px, Fixed py, uint16_t alignment,
+                           const QdRect *extent, HighQualityPlacement *placement)
 {
     // The 4x block is a whole number of output pixels in 16.16.
     FixedRect block;

@@ -37,7 +37,8 @@ enum { kTextBufferSize = kSettingsTextSize + 1 };
 inline size_t CopyTextField(char (&buf)[kTextBufferSize], const char *text)
 {
     const void *end = memchr(text, 0, kSettingsTextSize);
-    const size_t length = end ? static_cast<size_t>(static_cast<const char *>(end) - text) : static_cast<size_t>(kSettingsTextSize);
+    const size_t length =
+        end ? static_cast<size_t>(static_cast<const char *>(end) - text) : static_cast<size_t>(kSettingsTextSize);
     memcpy(buf, text, length);
     buf[length] = 0;
     return length;
@@ -75,8 +76,8 @@ enum { kMaxBlockSide = 32000 };
  * that are multiples of 4. Uses a scratch world of its own; the current
  * port is the same afterwards. Non-zero: the scratch world could not be
  * made, and nothing was measured. */
-int32_t MeasureTextExtents(int16_t fontNumber, int16_t pointSize, int16_t face, const char *text,
-                           QdRect *blockRect1x, QdRect *blockRect4x, int16_t *rightAllowance);
+int32_t MeasureTextExtents(int16_t fontNumber, int16_t pointSize, int16_t face, const char *text, QdRect *blockRect1x,
+                           QdRect *blockRect4x, int16_t *rightAllowance);
 
 /* Measures with the current port's font settings. rightAllowance is a
  * quarter of the widest character, to the nearest pixel. */
@@ -90,8 +91,8 @@ void MeasureTextBlock(const char *text, QdRect *blockRect, int16_t *rightAllowan
  * blockRect, after filling eraseRect (if given) with the pattern 118 bytes
  * into the host's drawing globals. Restores the current port. Non-zero is
  * the library's QDError after the line at which drawing stopped. */
-int32_t DrawTextBlock(uint8_t *drawGlobals, const TextSettings *settings, int16_t pointSize,
-                      const QdRect *eraseRect, const QdRect *blockRect, GWorldPtr port, GDHandle device);
+int32_t DrawTextBlock(uint8_t *drawGlobals, const TextSettings *settings, int16_t pointSize, const QdRect *eraseRect,
+                      const QdRect *blockRect, GWorldPtr port, GDHandle device);
 
 /* Draws the lines into the current port: 0 left, 1 centre, 2 right, any
  * other value left. A line whose baseline falls outside the 16-bit
@@ -111,8 +112,8 @@ extern const uint8_t CoverageAlpha[17];
  * 4x4 into the alpha byte of each destination pixel, asking checkAbort
  * after every output row. Returns the last checkAbort value: non-zero means
  * cancelled, with the rows below left as they were. */
-int32_t ReduceCoverage(const uint8_t *src, int32_t srcWidth, int32_t srcHeight, int32_t srcRowBytes,
-                       HostPixel *dst, int32_t dstRowBytes, HostInData *in);
+int32_t ReduceCoverage(const uint8_t *src, int32_t srcWidth, int32_t srcHeight, int32_t srcRowBytes, HostPixel *dst,
+                       int32_t dstRowBytes, HostInData *in);
 
 /* ---------------------------------------------------------------------
  * Coverage transfer and colour blend (transfer.cpp, blend.cpp)
@@ -189,7 +190,7 @@ struct HighQualityPlacement {
 
 /* False when no part of the block lies inside the extent, or when the placed
  * block would start before the 16.16 range (far outside any world). */
-bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fixed px, Fixed py,
-                           uint16_t alignment, const QdRect *extent, HighQualityPlacement *placement);
+bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fixed px, Fixed py, uint16_t alignment,
+                           const QdRect *extent, HighQualityPlacement *placement);
 
 #endif

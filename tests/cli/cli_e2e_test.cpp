@@ -102,9 +102,9 @@ class QualityTest : public CliTest, public ::testing::WithParamInterface<bool> {
 TEST_P(QualityTest, TextColourOnlyWhereTheTextIsAndThePlateElsewhere)
 {
     const bool draft = GetParam();
-    std::vector<std::string> common = {"render", "Hi\\nthere", "--plate", "320x160", "--plate-color", "#204060",
-                                       "--color", "#ffe020", "--size", "48", "--align", "center", "--font",
-                                       "DejaVu Sans"};
+    std::vector<std::string> common = {"render",  "Hi\\nthere", "--plate", "320x160",    "--plate-color",
+                                       "#204060", "--color",    "#ffe020", "--size",     "48",
+                                       "--align", "center",     "--font",  "DejaVu Sans"};
     if (draft)
         common.push_back("--draft");
     auto alone = common, over = common;
@@ -188,9 +188,26 @@ TEST_F(CliTest, InputPlateFromAFileIsKeptOutsideTheText)
 
 TEST_F(CliTest, ThreeFrameAnimationFollowsItsKeyframes)
 {
-    RunResult r = cli({"render", "Go", "--plate", "320x120", "--size", "32", "--align", "center", "--font",
-                       "DejaVu Sans", "--position-key", "1=60,60", "--position-key", "3=260,60", "--color-key",
-                       "1=#ff0000", "--color-key", "3=#0000ff", "-o", path("seq/go.%04d.png")});
+    RunResult r = cli({"render",
+                       "Go",
+                       "--plate",
+                       "320x120",
+                       "--size",
+                       "32",
+                       "--align",
+                       "center",
+                       "--font",
+                       "DejaVu Sans",
+                       "--position-key",
+                       "1=60,60",
+                       "--position-key",
+                       "3=260,60",
+                       "--color-key",
+                       "1=#ff0000",
+                       "--color-key",
+                       "3=#0000ff",
+                       "-o",
+                       path("seq/go.%04d.png")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, path("seq/go.0001.png") + "\n" + path("seq/go.0002.png") + "\n" + path("seq/go.0003.png") + "\n");
     EXPECT_FALSE(fs::exists(path("seq/go.0000.png")));
@@ -221,8 +238,9 @@ TEST_F(CliTest, ThreeFrameAnimationFollowsItsKeyframes)
 
 TEST_F(CliTest, AnyFrameRenderedOnItsOwnMatchesTheWholeRun)
 {
-    const std::vector<std::string> anim = {"render", "Farm", "--plate", "200x80", "--size-key", "10=20", "--size-key",
-                                           "14=40", "--position-key", "10=20%,50%", "--position-key", "14=80%,50%"};
+    const std::vector<std::string> anim = {"render",         "Farm",       "--plate",        "200x80",
+                                           "--size-key",     "10=20",      "--size-key",     "14=40",
+                                           "--position-key", "10=20%,50%", "--position-key", "14=80%,50%"};
     auto whole = anim, one = anim;
     whole.insert(whole.end(), {"-o", path("all/f.%03d.png")});
     one.insert(one.end(), {"--frames", "12", "-o", path("one/f.%03d.png")});
@@ -297,10 +315,18 @@ TEST_F(CliTest, InterruptStopsTheRunAndLeavesOnlyCompleteFiles)
 
 TEST_F(CliTest, ProjectRoundTripRendersTheSamePixels)
 {
-    RunResult r = cli({"render", "Round\\ntrip", "--font", "liberation serif", "--italic", "--underline", "--align",
-                       "right", "--size", "40", "--position", "300,60", "--color", "skyblue", "--composite",
-                       "--plate", "320x120", "--plate-gradient", "#000000,#ffffff", "--save-project",
-                       path("p.json"), "-o", path("a.png")});
+    RunResult r = cli({"render",          "Round\\ntrip",
+                       "--font",          "liberation serif",
+                       "--italic",        "--underline",
+                       "--align",         "right",
+                       "--size",          "40",
+                       "--position",      "300,60",
+                       "--color",         "skyblue",
+                       "--composite",     "--plate",
+                       "320x120",         "--plate-gradient",
+                       "#000000,#ffffff", "--save-project",
+                       path("p.json"),    "-o",
+                       path("a.png")});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string json = slurp(path("p.json"));
     // The record as the module stored it through its dialog: magic and
@@ -375,11 +401,18 @@ const BadInput kBadInputs[] = {
     {"BadHexColour", {"render", "a", "--color", "#12345g", "-o", "@"}, 2, "bad colour \"#12345g\""},
     {"BadKeyframe", {"render", "a", "--size-key", "x=3", "-o", "@"}, 2, "bad size keyframe \"x=3\""},
     {"BadKeyframeValue", {"render", "a", "--color-key", "1=nope", "-o", "@"}, 2, "bad colour keyframe \"1=nope\""},
-    {"DuplicateKeyframe", {"render", "a", "--size-key", "1=10", "--size-key", "1=20", "-o", "@"}, 2,
+    {"DuplicateKeyframe",
+     {"render", "a", "--size-key", "1=10", "--size-key", "1=20", "-o", "@"},
+     2,
      "two size keyframes at frame 1"},
-    {"ValueAndKeyframes", {"render", "a", "--size", "5", "--size-key", "1=10", "-o", "@"}, 2,
+    {"ValueAndKeyframes",
+     {"render", "a", "--size", "5", "--size-key", "1=10", "-o", "@"},
+     2,
      "either --size or --size-key"},
-    {"SizeOutOfRange", {"render", "a", "--size", "600", "-o", "@"}, 2, "size 600 is outside the module's range 0 to 512"},
+    {"SizeOutOfRange",
+     {"render", "a", "--size", "600", "-o", "@"},
+     2,
+     "size 600 is outside the module's range 0 to 512"},
     {"BadPosition", {"render", "a", "--position", "10", "-o", "@"}, 2, "bad position \"10\""},
     {"BadFrames", {"render", "a", "--frames", "5-2", "-o", "@"}, 2, "bad frame range \"5-2\""},
     {"SequenceWithoutNumber", {"render", "a", "--frames", "1-3", "-o", "@"}, 2, "put the frame number"},
@@ -393,7 +426,9 @@ const BadInput kBadInputs[] = {
     {"ControlCharacter", {"render", "a\tb", "-o", "@"}, 2, "control character"},
     {"NoText", {"render", "-o", "@"}, 2, "nothing to draw"},
     {"NoOutput", {"render", "a"}, 2, "-o FILE"},
-    {"MissingImage", {"render", "a", "--input", "/nonexistent/plate.png", "-o", "@"}, 1,
+    {"MissingImage",
+     {"render", "a", "--input", "/nonexistent/plate.png", "-o", "@"},
+     1,
      "cannot read image \"/nonexistent/plate.png\""},
     {"MissingModule", {"--module", "/nonexistent/Quillomark.so", "render", "a", "-o", "@"}, 1, "module not found"},
     {"MissingProject", {"render", "--project", "/nonexistent/p.json", "-o", "@"}, 1, "cannot read project"},
@@ -441,11 +476,11 @@ TEST_F(CliTest, InfoShowsRegistrationAndParameters)
 {
     const RunResult r = cli({"info"});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *expected : {"Name          Quillomark", "Category      Text", "Kind          eFKT (effect)",
-                                 "Entry point   main", "Version       0x00190600", "Global flags  0x00000061",
-                                 "Match name    QZRV Quillomark2", "Size", "slider     0 to 512, default 36",
-                                 "Position", "Text Color", "default #ff0000", "Composite On Original",
-                                 "check box  default off"})
+    for (const char *expected :
+         {"Name          Quillomark", "Category      Text", "Kind          eFKT (effect)", "Entry point   main",
+          "Version       0x00190600", "Global flags  0x00000061", "Match name    QZRV Quillomark2", "Size",
+          "slider     0 to 512, default 36", "Position", "Text Color", "default #ff0000", "Composite On Original",
+          "check box  default off"})
         EXPECT_THAT(r.out, HasSubstr(expected));
     EXPECT_EQ(r.err, "");
 }
@@ -502,7 +537,8 @@ TEST_F(CliTest, DemoWritesTheDemoFrameAndPrintsItsPath)
 TEST_F(CliTest, TiffAndExrCarryTheSamePixelsAsPng)
 {
     for (const char *ext : {"png", "tif", "exr"}) {
-        const RunResult r = cli({"render", "Fmt", "--plate", "96x48", "--size", "20", "-o", path(std::string("f.") + ext)});
+        const RunResult r =
+            cli({"render", "Fmt", "--plate", "96x48", "--size", "20", "-o", path(std::string("f.") + ext)});
         ASSERT_EQ(r.status, 0) << ext << ": " << r.err;
     }
     const RgbaImage png = readImage(path("f.png"));

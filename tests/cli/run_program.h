@@ -8,7 +8,7 @@
 #include <vector>
 
 struct RunResult {
-    int status = -1;     // exit status, or 128 + signal
+    int status = -1; // exit status, or 128 + signal
     std::string out, err;
 };
 

@@ -115,10 +115,13 @@ TEST_F(ModuleResources, AddFontProcListsEachFaceOnceAndAlwaysGoesOn)
         {font("Arial", "Arial Bold", 0), TRUETYPE_FONTTYPE},
         {unterminated, TRUETYPE_FONTTYPE},
     };
-    queueScript(Script().inspect([](LiveDialog &d) {
-        const std::vector<std::string> expected = {"@Johab", "Arial", "Both", "Device", std::string(LF_FACESIZE, 'L'), "Vector"};
-        EXPECT_EQ(d.items(kFonts), expected);
-    }).cancel());
+    queueScript(Script()
+                    .inspect([](LiveDialog &d) {
+                        const std::vector<std::string> expected = {
+                            "@Johab", "Arial", "Both", "Device", std::string(LF_FACESIZE, 'L'), "Vector"};
+                        EXPECT_EQ(d.items(kFonts), expected);
+                    })
+                    .cancel());
     EXPECT_EQ(DialogBoxParamA(static_cast<HINSTANCE>(gModuleHandle), MAKEINTRESOURCEA(101), nullptr, OfferFonts, 0), 0);
     EXPECT_EQ(lastDialogReport().error, "");
     EXPECT_EQ(gAnswers, std::vector<int>(gOffers.size(), 1));
@@ -134,7 +137,8 @@ TEST_F(ModuleResources, ShowOptionsDialogRunsTheTemplateOnTheRecordItIsGiven)
     std::memcpy(settings.text + 1, "abc", 3);
     settings.style = 2;
 
-    queueScript(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), "abc"); }).type("X").pickFont("Tahoma").ok());
+    queueScript(
+        Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), "abc"); }).type("X").pickFont("Tahoma").ok());
     EXPECT_EQ(ShowOptionsDialog(&settings), 1);
     EXPECT_EQ(gDialogSettings, &settings);
     EXPECT_STREQ(gLastFontName, "Tahoma");

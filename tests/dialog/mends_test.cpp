@@ -71,7 +71,9 @@ TEST_F(OptionsFaults, ATextFillingItsWholeFieldLosesItsLastCharacterOnly)
     auto r = record("", "Verdana", 2, 1);
     std::fill(r.begin() + kTextAt, r.begin() + kTextAt + 256, 'A');
     store(r);
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), std::string(255, 'A')); }).cancel()), 517);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), std::string(255, 'A')); }).cancel()),
+        517);
     auto expected = r;
     expected[kTextAt + 255] = 0;
     EXPECT_EQ(stored(), expected); // fontName and the rest untouched
@@ -97,7 +99,8 @@ TEST_F(OptionsFaults, FontNamesThatFillTheirFieldOrHoldAZeroKeepTheirBytes)
         for (size_t i = kFontAt + 1 + r.name.size(); i < kFontAt + 256; ++i)
             bytes[i] = 0x77; // stale bytes beyond the name
         store(bytes);
-        EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()), 517)
+        EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()),
+                  517)
             << r.what;
         EXPECT_EQ(stored(), bytes) << r.what;
     }

@@ -14,9 +14,8 @@ namespace options_testing {
 
 using namespace corvane::win32;
 
-
 inline constexpr int kText = 1000, kFonts = 1001, kBold = 1002, kItalic = 1003, kUnderline = 1004, kOutline = 1005,
-              kLeft = 1006, kCenter = 1007, kRight = 1008;
+                     kLeft = 1006, kCenter = 1007, kRight = 1008;
 inline constexpr size_t kTextAt = 6, kFontAt = 262, kStyleAt = 518, kAlignAt = 520;
 
 inline FontEntry trueType(std::string face, uint8_t charSet = ANSI_CHARSET)
@@ -25,11 +24,12 @@ inline FontEntry trueType(std::string face, uint8_t charSet = ANSI_CHARSET)
 }
 
 inline const std::vector<FontEntry> kFontList = {trueType("Verdana"), trueType("arial"), trueType("Times New Roman"),
-                                          trueType("Courier New")};
+                                                 trueType("Courier New")};
 inline const std::vector<std::string> kSortedFonts = {"arial", "Courier New", "Times New Roman", "Verdana"};
 
 // A record in stored form.
-inline std::vector<uint8_t> record(std::string_view text, std::string_view font, uint16_t style = 0, uint16_t alignment = 0)
+inline std::vector<uint8_t> record(std::string_view text, std::string_view font, uint16_t style = 0,
+                                   uint16_t alignment = 0)
 {
     std::vector<uint8_t> r(522, 0);
     const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
@@ -46,7 +46,8 @@ inline std::vector<uint8_t> record(std::string_view text, std::string_view font,
 
 inline std::string storedText(const std::vector<uint8_t> &r)
 {
-    return std::string(reinterpret_cast<const char *>(&r[kTextAt]), strnlen(reinterpret_cast<const char *>(&r[kTextAt]), 256));
+    return std::string(reinterpret_cast<const char *>(&r[kTextAt]),
+                       strnlen(reinterpret_cast<const char *>(&r[kTextAt]), 256));
 }
 inline std::string storedFont(const std::vector<uint8_t> &r)
 {

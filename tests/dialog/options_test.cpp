@@ -7,17 +7,20 @@ using namespace options_testing;
 TEST_F(Options, ABlankRecordOpensEmptyOnTheLeftWithTheFirstFont)
 {
     const auto before = stored();
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) {
-        for (int box : {kBold, kItalic, kUnderline, kOutline})
-            EXPECT_FALSE(d.isChecked(box)) << box;
-        EXPECT_TRUE(d.isChecked(kLeft));
-        EXPECT_FALSE(d.isChecked(kCenter));
-        EXPECT_FALSE(d.isChecked(kRight));
-        EXPECT_EQ(d.items(kFonts), kSortedFonts);
-        EXPECT_EQ(d.selectedItem(kFonts), "arial");
-        EXPECT_EQ(d.text(kText), "");
-        EXPECT_EQ(d.focusedId(), kText);
-    }).cancel()), 517);
+    EXPECT_EQ(options(Script()
+                          .inspect([](LiveDialog &d) {
+                              for (int box : {kBold, kItalic, kUnderline, kOutline})
+                                  EXPECT_FALSE(d.isChecked(box)) << box;
+                              EXPECT_TRUE(d.isChecked(kLeft));
+                              EXPECT_FALSE(d.isChecked(kCenter));
+                              EXPECT_FALSE(d.isChecked(kRight));
+                              EXPECT_EQ(d.items(kFonts), kSortedFonts);
+                              EXPECT_EQ(d.selectedItem(kFonts), "arial");
+                              EXPECT_EQ(d.text(kText), "");
+                              EXPECT_EQ(d.focusedId(), kText);
+                          })
+                          .cancel()),
+              517);
     EXPECT_EQ(stored(), before);
 }
 
@@ -48,12 +51,16 @@ TEST_F(Options, OkKeepsOnlyTheFourFaceBits)
     } rows[] = {{0, 0}, {1, 1}, {2, 2}, {4, 4}, {8, 8}, {15, 15}, {0x10, 0}, {0xFFFF, 15}, {0x8009, 9}, {0x0106, 6}};
     for (const Row &r : rows) {
         store(record("text", "Courier New", r.style, 1));
-        EXPECT_EQ(options(Script().inspect([&](LiveDialog &d) {
-            EXPECT_EQ(d.isChecked(kBold), (r.style & 1) != 0);
-            EXPECT_EQ(d.isChecked(kItalic), (r.style & 2) != 0);
-            EXPECT_EQ(d.isChecked(kUnderline), (r.style & 4) != 0);
-            EXPECT_EQ(d.isChecked(kOutline), (r.style & 8) != 0);
-        }).ok()), 0) << r.style;
+        EXPECT_EQ(options(Script()
+                              .inspect([&](LiveDialog &d) {
+                                  EXPECT_EQ(d.isChecked(kBold), (r.style & 1) != 0);
+                                  EXPECT_EQ(d.isChecked(kItalic), (r.style & 2) != 0);
+                                  EXPECT_EQ(d.isChecked(kUnderline), (r.style & 4) != 0);
+                                  EXPECT_EQ(d.isChecked(kOutline), (r.style & 8) != 0);
+                              })
+                              .ok()),
+                  0)
+            << r.style;
         EXPECT_EQ(stored(), record("text", "Courier New", r.kept, 1)) << r.style;
     }
 }
@@ -63,7 +70,8 @@ TEST_F(Options, TheBoxesSetTheirOwnBits)
     struct Row {
         std::vector<int> ticked;
         uint16_t style;
-    } rows[] = {{{kBold}, 1}, {{kItalic}, 2}, {{kUnderline}, 4}, {{kOutline}, 8}, {{kBold, kOutline}, 9}, {{kItalic, kUnderline}, 6}};
+    } rows[] = {{{kBold}, 1},    {{kItalic}, 2},         {{kUnderline}, 4},
+                {{kOutline}, 8}, {{kBold, kOutline}, 9}, {{kItalic, kUnderline}, 6}};
     for (const Row &r : rows) {
         store(record("", "arial"));
         Script s;
@@ -78,12 +86,12 @@ TEST_F(Options, AlignmentOutsideTheThreeShowsNoButtonAndStoresLeft)
 {
     struct Row {
         uint16_t alignment;
-        int shown; // 0: none
+        int shown;  // 0: none
         int choose; // 0: leave alone
         uint16_t stored;
     } rows[] = {
-        {0, kLeft, 0, 0},   {1, kCenter, 0, 1},    {2, kRight, 0, 2},    {3, 0, 0, 0},
-        {0xFFFF, 0, 0, 0},  {3, 0, kRight, 2},     {3, 0, kCenter, 1},   {2, kRight, kLeft, 0},
+        {0, kLeft, 0, 0},  {1, kCenter, 0, 1}, {2, kRight, 0, 2},  {3, 0, 0, 0},
+        {0xFFFF, 0, 0, 0}, {3, 0, kRight, 2},  {3, 0, kCenter, 1}, {2, kRight, kLeft, 0},
     };
     for (const Row &r : rows) {
         store(record("", "arial", 0, r.alignment));
@@ -135,26 +143,34 @@ TEST_F(Options, EnterInTheTextInsertsALineBreak)
 TEST_F(Options, AFontNameIsFoundIgnoringCase)
 {
     store(record("", "ARIAL"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()), 517);
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()),
+              517);
     EXPECT_EQ(storedFont(stored()), "ARIAL");
     store(record("", "times new roman"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Times New Roman"); }).ok()), 0);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Times New Roman"); }).ok()), 0);
     EXPECT_EQ(storedFont(stored()), "Times New Roman"); // the list's spelling
 }
 
 TEST_F(Options, AnUnknownFontFallsBackToTheLastConfirmedThenTheFirst)
 {
     store(record("", "Nonesuch"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).pickFont("Verdana").ok()), 0);
+    EXPECT_EQ(options(Script()
+                          .inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); })
+                          .pickFont("Verdana")
+                          .ok()),
+              0);
     EXPECT_EQ(storedFont(stored()), "Verdana");
 
     store(record("", "Nonesuch"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Verdana"); }).cancel()), 517);
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Verdana"); }).cancel()),
+              517);
     EXPECT_EQ(storedFont(stored()), "Nonesuch"); // the name stays until OK
 
     // A confirmed font that is no longer installed: the first again.
     setFontList({trueType("Tahoma"), trueType("Georgia")});
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Georgia"); }).cancel()), 517);
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Georgia"); }).cancel()),
+              517);
 }
 
 TEST_F(Options, TheLastConfirmedFontServesEveryInstance)
@@ -163,10 +179,15 @@ TEST_F(Options, TheLastConfirmedFontServesEveryInstance)
     ASSERT_EQ(other.setup(), 0);
     EXPECT_EQ(options(Script().pickFont("Courier New").ok()), 0);
     // The other instance's blank record has no font: it opens on the confirmed one.
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).cancel(), &other), 517);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).cancel(),
+                &other),
+        517);
     // Cancel confirms nothing.
     EXPECT_EQ(options(Script().pickFont("Verdana").cancel()), 517);
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).ok(), &other), 0);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).ok(), &other),
+        0);
     EXPECT_EQ(storedFont(other.storedRecord()), "Courier New");
 }
 
@@ -189,9 +210,9 @@ TEST_F(Options, TheListLeavesOutRasterFontsAndVerticalFarEastFacesAndRepeats)
     fonts.push_back(trueType("Tahoma"));
     setFontList(fonts);
     const std::vector<std::string> expected = {
-        "@Batang",  "@Face 0",   "@Face 1",   "@Face 130", "@Face 131", "@Face 132", "@Face 133", "@Face 135",
-        "@Face 161", "@Face 2",  "@Face 222", "@Face 255", "@Face 77",  "Mincho",    "Odd",       "Printer",
-        "Roman",    "Tahoma",
+        "@Batang",   "@Face 0",   "@Face 1",   "@Face 130", "@Face 131", "@Face 132",
+        "@Face 133", "@Face 135", "@Face 161", "@Face 2",   "@Face 222", "@Face 255",
+        "@Face 77",  "Mincho",    "Odd",       "Printer",   "Roman",     "Tahoma",
     };
     EXPECT_EQ(options(Script().inspect([&](LiveDialog &d) { EXPECT_EQ(d.items(kFonts), expected); }).cancel()), 517);
 }
@@ -227,7 +248,8 @@ TEST_F(Options, WithoutADisplayContextTheFontIsSystemAndTheTypedTextIsKept)
     setCreateDCFails(false);
     setFontList({trueType("Arial"), trueType("System")});
     store(record("", "Nonesuch"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "System"); }).cancel()), 517);
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "System"); }).cancel()),
+              517);
 }
 
 TEST_F(Options, NoFontsAtAllAlsoStoresSystem)
@@ -252,29 +274,38 @@ TEST_F(Options, ADialogThatCannotBeCreatedChangesNothing)
 
 TEST_F(Options, TabGoesFromOkToTheTextAndNeverToTheAlignment)
 {
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) {
-        const std::vector<int32_t> order = {IDOK, IDCANCEL, kBold, kItalic, kOutline, kUnderline, kFonts, kText};
-        EXPECT_EQ(d.tabOrder(), order);
-        std::vector<int32_t> visited;
-        for (size_t i = 0; i < order.size(); ++i) { // from the text field, where the dialog opens
-            d.press(Key::Tab);
-            visited.push_back(*d.focusedId());
-        }
-        const std::vector<int32_t> expected = {IDOK, IDCANCEL, kBold, kItalic, kOutline, kUnderline, kFonts, kText};
-        EXPECT_EQ(visited, expected);
-    }).cancel()), 517);
+    EXPECT_EQ(options(Script()
+                          .inspect([](LiveDialog &d) {
+                              const std::vector<int32_t> order = {IDOK,     IDCANCEL,   kBold,  kItalic,
+                                                                  kOutline, kUnderline, kFonts, kText};
+                              EXPECT_EQ(d.tabOrder(), order);
+                              std::vector<int32_t> visited;
+                              for (size_t i = 0; i < order.size(); ++i) { // from the text field, where the dialog opens
+                                  d.press(Key::Tab);
+                                  visited.push_back(*d.focusedId());
+                              }
+                              const std::vector<int32_t> expected = {IDOK,     IDCANCEL,   kBold,  kItalic,
+                                                                     kOutline, kUnderline, kFonts, kText};
+                              EXPECT_EQ(visited, expected);
+                          })
+                          .cancel()),
+              517);
 }
 
 TEST_F(Options, TheDialogIsTheModulesTemplate)
 {
-    EXPECT_EQ(options(Script().inspect([this](LiveDialog &d) {
-        EXPECT_EQ(d.title(), "");
-        EXPECT_EQ(d.width(), 236);
-        EXPECT_EQ(d.height(), 156);
-        EXPECT_EQ(d.fontFace(), "MS Sans Serif");
-        EXPECT_EQ(d.text(kBold), "&Bold");
-        EXPECT_EQ(d.text(kCenter), "C&enter");
-        EXPECT_EQ(host_->live().portingLocks, 1); // the record stays locked while the dialog is open
-    }).cancel()), 517);
+    EXPECT_EQ(options(Script()
+                          .inspect([this](LiveDialog &d) {
+                              EXPECT_EQ(d.title(), "");
+                              EXPECT_EQ(d.width(), 236);
+                              EXPECT_EQ(d.height(), 156);
+                              EXPECT_EQ(d.fontFace(), "MS Sans Serif");
+                              EXPECT_EQ(d.text(kBold), "&Bold");
+                              EXPECT_EQ(d.text(kCenter), "C&enter");
+                              EXPECT_EQ(host_->live().portingLocks,
+                                        1); // the record stays locked while the dialog is open
+                          })
+                          .cancel()),
+              517);
     EXPECT_EQ(lastDialogReport().resourceId, 101);
 }

@@ -17,7 +17,10 @@ std::string hostErrorOf(const std::string &path)
     return "";
 }
 
-bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 TEST(Loader, RefusesWhatIsNotAModuleWithAClearMessage)
 {
@@ -25,18 +28,16 @@ TEST(Loader, RefusesWhatIsNotAModuleWithAClearMessage)
     const std::string text = dir + "/not-a-module.txt";
     std::ofstream(text) << "just some text\n";
     const std::string fakeElf = dir + "/truncated.so";
-    std::ofstream(fakeElf, std::ios::binary) << "\x7F" "ELF\x01\x01";
+    std::ofstream(fakeElf, std::ios::binary) << "\x7F"
+                                                "ELF\x01\x01";
 
     struct Row {
         std::string path, says;
     };
     const Row rows[] = {
-        {dir + "/no-such-module.so", "module not found"},
-        {dir, "not a module file"},
-        {text, "not a module this host can load"},
-        {fakeElf, "cannot be loaded as a module"},
-        {QM_NO_MAIN_MODULE, "exports no `main`"},
-        {"", "no module path"},
+        {dir + "/no-such-module.so", "module not found"}, {dir, "not a module file"},
+        {text, "not a module this host can load"},        {fakeElf, "cannot be loaded as a module"},
+        {QM_NO_MAIN_MODULE, "exports no `main`"},         {"", "no module path"},
     };
     for (const Row &r : rows) {
         const std::string msg = hostErrorOf(r.path);

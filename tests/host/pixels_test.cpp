@@ -38,14 +38,13 @@ TEST_F(PixelServices, SamplerIsBilinearWithTransparentSurroundings)
     block.src = &w.record();
 
     const SampleRow rows[] = {
-        {0, 0, 0},       {1, 0, 200},      {2, 1, 255},    // on pixels
-        {0.5, 0, 100},   {0.25, 0, 50},    {1.5, 0, 150},  // between columns
-        {0, 0.5, 20},    {1, 0.5, 140},    {1, 0.25, 170}, // between rows
-        {0.5, 0.5, 80},                                    // four neighbours
-        {-0.5, 1, 20},   {-0.75, 1, 10},   {2.5, 1, 128},  // half outside: transparent neighbour
-        {2.25, 1, 191},  {2, 1.5, 128},    {1, -0.5, 100},
-        {-1, 0, 0},      {3, 0, 0},        {0, -1, 0},     // wholly outside
-        {0, 2, 0},       {-40000, 1, 0},   {1, 40000, 0},
+        {0, 0, 0},      {1, 0, 200},    {2, 1, 255},    // on pixels
+        {0.5, 0, 100},  {0.25, 0, 50},  {1.5, 0, 150},  // between columns
+        {0, 0.5, 20},   {1, 0.5, 140},  {1, 0.25, 170}, // between rows
+        {0.5, 0.5, 80},                                 // four neighbours
+        {-0.5, 1, 20},  {-0.75, 1, 10}, {2.5, 1, 128},  // half outside: transparent neighbour
+        {2.25, 1, 191}, {2, 1.5, 128},  {1, -0.5, 100}, {-1, 0, 0}, {3, 0, 0}, {0, -1, 0}, // wholly outside
+        {0, 2, 0},      {-40000, 1, 0}, {1, 40000, 0},
     };
     for (const SampleRow &r : rows) {
         HostPixel out = px(9, 9, 9, 9);
@@ -97,8 +96,8 @@ TEST_F(PixelServices, SamplerRefusesMissingArgumentsAndObeysInjectedFaults)
 // copyWorld and fillWorld
 
 // One-to-one copy expected at destination (x, y), or nothing.
-bool expectedSource(int32_t x, int32_t y, const QdRect &s, const QdRect &d, int32_t srcW, int32_t srcH,
-                    int32_t *sx, int32_t *sy)
+bool expectedSource(int32_t x, int32_t y, const QdRect &s, const QdRect &d, int32_t srcW, int32_t srcH, int32_t *sx,
+                    int32_t *sy)
 {
     const int32_t w = std::min(s.right - s.left, d.right - d.left);
     const int32_t h = std::min(s.bottom - s.top, d.bottom - d.top);
@@ -113,9 +112,10 @@ bool expectedSource(int32_t x, int32_t y, const QdRect &s, const QdRect &d, int3
 TEST_F(PixelServices, CopyKeepsToBothWorldsWhateverTheRectangles)
 {
     const QdRect rects[] = {
-        rect(0, 0, 5, 4),       rect(-2, -1, 3, 3),     rect(3, 2, 10, 10),   rect(-5, -5, 20, 20),
-        rect(1, 1, 3, 2),       rect(-32768, -32768, 32767, 32767),           rect(4, 0, 2, 4), // empty
-        rect(6, 6, 9, 9),       rect(-9, -9, -6, -6),   rect(2, -3, 4, 1),
+        rect(0, 0, 5, 4),     rect(-2, -1, 3, 3),   rect(3, 2, 10, 10),
+        rect(-5, -5, 20, 20), rect(1, 1, 3, 2),     rect(-32768, -32768, 32767, 32767),
+        rect(4, 0, 2, 4), // empty
+        rect(6, 6, 9, 9),     rect(-9, -9, -6, -6), rect(2, -3, 4, 1),
     };
     World src(5, 4);
     for (int y = 0; y < 4; ++y)
@@ -225,7 +225,8 @@ int32_t record(void *refcon, int32_t x, int32_t y, HostPixel *src, HostPixel *ds
     v->at.emplace_back(x, y);
     v->src.push_back(*src);
     const auto *expected = reinterpret_cast<HostPixel *>(reinterpret_cast<char *>(v->dst->data) +
-                                                         static_cast<ptrdiff_t>(y) * v->dst->rowBytes) + x;
+                                                         static_cast<ptrdiff_t>(y) * v->dst->rowBytes) +
+                           x;
     if (dst != expected)
         v->pointersMatch = false;
     dst->alpha = static_cast<uint8_t>(dst->alpha + 1);

@@ -121,7 +121,7 @@ TEST_F(Resources, DisposeWorldRefusesStrangersAndReleasesEvenWhenFailing)
     host.failAt(Service::DisposeWorld, 1, -1);
     EXPECT_EQ(u.disposeWorld(ref, &w), -1);
     EXPECT_EQ(host.live().worlds, 0);
-    EXPECT_EQ(w.data, nullptr); // the record no longer names the pixels
+    EXPECT_EQ(w.data, nullptr);                 // the record no longer names the pixels
     EXPECT_EQ(u.disposeWorld(ref, &copy), -50); // a second release is noticed
     EXPECT_EQ(host.misuses().size(), 2u);
 }

@@ -143,9 +143,9 @@ TEST(Cp1252, ConvertsTheWholeTable)
 {
     const CodeRow rows[] = {
         {"plain ASCII\r\n", "plain ASCII\r\n"},
-        {"caf\xC3\xA9", "caf\xE9"},            // e acute
-        {"\xE2\x82\xAC", "\x80"},              // euro
-        {"\xC5\xB8", "\x9F"},                  // Y diaeresis
+        {"caf\xC3\xA9", "caf\xE9"},               // e acute
+        {"\xE2\x82\xAC", "\x80"},                 // euro
+        {"\xC5\xB8", "\x9F"},                     // Y diaeresis
         {"\xE2\x80\x94\xE2\x84\xA2", "\x97\x99"}, // em dash, trade mark
         {"\xC3\xBF\xC2\xA0", "\xFF\xA0"},
     };
@@ -168,7 +168,7 @@ TEST(Cp1252, RefusesWhatItCannotHoldNamingTheCharacter)
         EXPECT_NE(std::string(e.what()).find("U+2713"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("\xE2\x9C\x93"), std::string::npos) << e.what();
     }
-    EXPECT_THROW(utf8ToCp1252("\xC2\x80"), HostError);     // U+0080: 0x80 is the euro
+    EXPECT_THROW(utf8ToCp1252("\xC2\x80"), HostError);         // U+0080: 0x80 is the euro
     EXPECT_THROW(utf8ToCp1252("\xF0\x9F\x98\x80"), HostError); // emoji
     for (const char *bad : {"\x80", "\xC3", "\xC0\x80", "\xED\xA0\x80", "\xF5\x80\x80\x80", "a\xE2\x82"})
         EXPECT_THROW(utf8ToCp1252(bad), HostError) << "invalid UTF-8 must be refused";

@@ -11,12 +11,24 @@
 namespace qmtest {
 
 inline constexpr Fixed kOne = 65536;
-inline Fixed fx(double v) { return static_cast<Fixed>(v * 65536.0); }
+inline Fixed fx(double v)
+{
+    return static_cast<Fixed>(v * 65536.0);
+}
 
-inline HostPixel px(uint8_t a, uint8_t r = 0, uint8_t g = 0, uint8_t b = 0) { return HostPixel{a, r, g, b}; }
-inline bool same(const HostPixel &a, const HostPixel &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+inline HostPixel px(uint8_t a, uint8_t r = 0, uint8_t g = 0, uint8_t b = 0)
+{
+    return HostPixel{a, r, g, b};
+}
+inline bool same(const HostPixel &a, const HostPixel &b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
-inline QdRect rect(int16_t left, int16_t top, int16_t right, int16_t bottom) { return QdRect{top, left, bottom, right}; }
+inline QdRect rect(int16_t left, int16_t top, int16_t right, int16_t bottom)
+{
+    return QdRect{top, left, bottom, right};
+}
 
 // A world inside a larger buffer: `guard` pixels of margin on every side
 // (and a wider row), so a write outside the world shows in the margin.
@@ -63,6 +75,9 @@ private:
 };
 
 // A pixel with a distinct value for every (x, y) of a small world.
-inline HostPixel tag(int32_t x, int32_t y) { return px(1, static_cast<uint8_t>(x + 1), static_cast<uint8_t>(y + 1), 7); }
+inline HostPixel tag(int32_t x, int32_t y)
+{
+    return px(1, static_cast<uint8_t>(x + 1), static_cast<uint8_t>(y + 1), 7);
+}
 
 } // namespace qmtest

@@ -22,7 +22,10 @@ template <class T> void put(void *base, size_t offset, T v)
 {
     std::memcpy(static_cast<uint8_t *>(base) + offset, &v, sizeof v);
 }
-template <class F> F fn(const void *base, size_t offset) { return reinterpret_cast<F>(get<uint32_t>(base, offset)); }
+template <class F> F fn(const void *base, size_t offset)
+{
+    return reinterpret_cast<F>(get<uint32_t>(base, offset));
+}
 
 // In and out records made of bytes; services from the host at their offsets.
 class RawRecords : public ::testing::Test {
@@ -68,7 +71,8 @@ TEST_F(RawRecords, WholeLifeThroughTheEntryPoint)
     const uint32_t global = get<uint32_t>(out.data(), 36);
     ASSERT_NE(global, 0u);
     // The table value two dereferences below the global handle.
-    const uint32_t tableRef = get<uint32_t>(reinterpret_cast<void *>(get<uint32_t>(reinterpret_cast<void *>(global), 0)), 0);
+    const uint32_t tableRef =
+        get<uint32_t>(reinterpret_cast<void *>(get<uint32_t>(reinterpret_cast<void *>(global), 0)), 0);
     auto getString = fn<const char *(*)(uint32_t, int32_t)>(in.data(), 40);
     EXPECT_STREQ(getString(tableRef, 3), "Text Color");
 

@@ -19,7 +19,10 @@ protected:
     Instance &inst = host.newInstance();
 };
 
-Bytes bytesOf(const void *p, size_t n) { return Bytes(static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n); }
+Bytes bytesOf(const void *p, size_t n)
+{
+    return Bytes(static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
+}
 
 TEST_F(Dispatch, CodesWithoutHandlerAnswerZeroAndChangeNothing)
 {

@@ -34,10 +34,14 @@ TEST_F(Global, SetupRegistersTheTableAndReportsVersionAndFlags)
     EXPECT_EQ(live.hostHandles, 1);
     EXPECT_EQ(live.stringTables, 1);
 
-    const char *const expected[] = {"Size", "Position", "Text Color", "Composite On Original",
+    const char *const expected[] = {"Size",
+                                    "Position",
+                                    "Text Color",
+                                    "Composite On Original",
                                     "Not enough memory to execute Quillomark.",
                                     "Quillomark internal structure damaged.",
-                                    "Quillomark is unable to allocate a text buffer.", "Geneva",
+                                    "Quillomark is unable to allocate a text buffer.",
+                                    "Geneva",
                                     "Affect All Channels|Affect Color Channels Only|Affect Alpha Channel Only"};
     for (int i = 1; i < 10; ++i)
         EXPECT_STREQ(host.in().getString(tables[0].ref, i), expected[i - 1]) << i;

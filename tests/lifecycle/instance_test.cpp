@@ -33,7 +33,7 @@ struct VersionRow {
 TEST_F(Instances, ResetupKeepsKnownVersionsAndReplacesOthers)
 {
     const VersionRow rows[] = {
-        {0x01, 0x00, true}, {0x01, 0x7F, true},  {0x01, 0xFF, true},
+        {0x01, 0x00, true},  {0x01, 0x7F, true},  {0x01, 0xFF, true},
         {0x02, 0x00, false}, {0x00, 0xFF, false}, {0xFF, 0x01, false},
     };
     for (const VersionRow &r : rows) {

@@ -33,7 +33,8 @@ inline Bytes busyStored(uint8_t v0 = 0x01, uint8_t v1 = 0x00)
     b[5] = v1;
     const char text[] = "First line\rSecond";
     std::memcpy(&b[kTextAt], text, sizeof text);
-    const char font[] = "\x05" "Arial";
+    const char font[] = "\x05"
+                        "Arial";
     std::memcpy(&b[kFontAt], font, sizeof font - 1);
     b[kStyleAt] = 0x00;
     b[kStyleAt + 1] = 0x05;
@@ -53,7 +54,10 @@ inline std::string hex(const Bytes &b, size_t from = 0, size_t count = 8)
     return s;
 }
 
-inline Bytes recordBytes(Handle h) { return h ? Bytes(*h, *h + kRecordSize) : Bytes(); }
+inline Bytes recordBytes(Handle h)
+{
+    return h ? Bytes(*h, *h + kRecordSize) : Bytes();
+}
 
 inline const char *kNoMemory = "Not enough memory to execute Quillomark.";
 inline const char *kDamaged = "Quillomark internal structure damaged.";

@@ -19,8 +19,7 @@ TEST(ModuleEntry, ReturnsOneForEveryReasonAndKeepsOnlyTheAttachHandle)
         {1, &marks[1], &marks[1]}, // attach
         {2, &marks[2], &marks[1]}, // thread attach
         {3, &marks[3], &marks[1]}, // thread detach
-        {1, &marks[4], &marks[4]},
-        {0xFFFFFFFFu, &marks[5], &marks[4]},
+        {1, &marks[4], &marks[4]}, {0xFFFFFFFFu, &marks[5], &marks[4]},
     };
     for (const Row &r : rows) {
         EXPECT_EQ(ModuleEntry(r.handle, r.reason, nullptr), 1) << r.reason;

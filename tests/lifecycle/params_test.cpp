@@ -79,12 +79,15 @@ TEST_F(Params, ARefusedDefinitionEndsSetupWithItsCode)
 }
 
 struct Pattern {
-    int def;      // 1 Size, 2 Position, 3 Text Color, 4 check box
+    int def; // 1 Size, 2 Position, 3 Text Color, 4 check box
     size_t at;
     Bytes bytes;
 };
 
-Bytes str(const char *s) { return Bytes(s, s + std::strlen(s) + 1); }
+Bytes str(const char *s)
+{
+    return Bytes(s, s + std::strlen(s) + 1);
+}
 
 // Size's bounds and default stay in the shared record for every later definition.
 const Bytes kSizeTail = {0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 36, 0, 0, 0};
@@ -97,12 +100,26 @@ TEST_F(Params, DefinitionsArriveWithTheirCarriedOverBytes)
     const bool wideLabel = labelSize > 4; // 64-bit: the address also covers bytes 68-71
 
     std::vector<Pattern> rows = {
-        {1, 12, {1, 0, 0, 0}}, {1, 16, str("Size")}, {1, 56, {36, 0, 0, 0}}, {1, 124, kSizeTail},
-        {2, 12, {6, 0, 0, 0}}, {2, 16, str("Position")}, {2, 56, {0, 0, 0, 0, 1, 0, 0, 0}}, {2, 67, {0}},
-        {2, 68, kPointDefaults}, {2, 124, kSizeTail},
-        {3, 12, {5, 0, 0, 0}}, {3, 16, str("Text Color")}, {3, 56, {0x00, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00}},
-        {3, 68, kPointDefaults}, {3, 124, kSizeTail},
-        {4, 12, {4, 0, 0, 0}}, {4, 16, {0}}, {4, 17, str("ext Color")}, {4, 56, {0, 0, 0, 0}}, {4, 60, {0, 0xFF, 0, 0}},
+        {1, 12, {1, 0, 0, 0}},
+        {1, 16, str("Size")},
+        {1, 56, {36, 0, 0, 0}},
+        {1, 124, kSizeTail},
+        {2, 12, {6, 0, 0, 0}},
+        {2, 16, str("Position")},
+        {2, 56, {0, 0, 0, 0, 1, 0, 0, 0}},
+        {2, 67, {0}},
+        {2, 68, kPointDefaults},
+        {2, 124, kSizeTail},
+        {3, 12, {5, 0, 0, 0}},
+        {3, 16, str("Text Color")},
+        {3, 56, {0x00, 0xFF, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x00}},
+        {3, 68, kPointDefaults},
+        {3, 124, kSizeTail},
+        {4, 12, {4, 0, 0, 0}},
+        {4, 16, {0}},
+        {4, 17, str("ext Color")},
+        {4, 56, {0, 0, 0, 0}},
+        {4, 60, {0, 0xFF, 0, 0}},
         {4, 124, kSizeTail},
     };
     if (wideLabel)

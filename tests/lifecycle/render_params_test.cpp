@@ -42,7 +42,8 @@ int32_t capturingMain(int32_t cmd, HostInData *in, HostOutData *out, ParamDef **
 
 class CapturingModule : public LoadedModule {
 public:
-    CapturingModule(std::string path, std::unique_ptr<LoadedModule> real) : path_(std::move(path)), real_(std::move(real))
+    CapturingModule(std::string path, std::unique_ptr<LoadedModule> real)
+        : path_(std::move(path)), real_(std::move(real))
     {
         gRealMain = real_->entry();
     }
@@ -155,7 +156,7 @@ TEST_F(RenderParams, ArrayCarriesTheLayerAndTheRegisteredDefinitionsWithThisFram
 #if defined(__i386__)
     // The same, read at the record's byte offsets as a 32-bit host lays them.
     const Bytes &layer = gCapture.slots[0];
-    EXPECT_EQ(at<int16_t>(layer, 80), 30);  // height, read by the module as 16-bit
+    EXPECT_EQ(at<int16_t>(layer, 80), 30); // height, read by the module as 16-bit
     EXPECT_EQ(at<int32_t>(layer, 56 + 20), 40);
     EXPECT_EQ(at<uint32_t>(layer, 56 + 12), reinterpret_cast<uintptr_t>(input.record().data));
     EXPECT_EQ(at<int32_t>(gCapture.slots[1], 56), 48);

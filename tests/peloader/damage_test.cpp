@@ -39,10 +39,7 @@ struct PeBytes {
     }
     template <typename T> void set(uint32_t at, T v) { std::memcpy(&bytes[at], &v, sizeof v); }
     uint32_t optField(size_t offset) const { return opt + static_cast<uint32_t>(offset); }
-    uint32_t directory(uint32_t index) const
-    {
-        return opt + sizeof(OptionalHeader32) + index * sizeof(DataDirectory);
-    }
+    uint32_t directory(uint32_t index) const { return opt + sizeof(OptionalHeader32) + index * sizeof(DataDirectory); }
     uint32_t section(uint32_t index, size_t field) const
     {
         return sections + index * sizeof(SectionHeader) + static_cast<uint32_t>(field);
@@ -111,8 +108,19 @@ TEST_P(DamageTest, IsRefusedWithAClearMessage)
 
 const DamageCase kDamage[] = {
     {"empty", [](PeBytes &f) { f.bytes.clear(); }, "not a PE file: only 0 bytes long"},
-    {"text", [](PeBytes &f) { f.bytes.assign({'h', 'e', 'l', 'l', 'o', '\n'}); }, "not a PE file"},
-    {"elf", [](PeBytes &f) { std::memcpy(f.bytes.data(), "\x7f" "ELF", 4); }, "no MZ signature"},
+    {"text",
+     [](PeBytes &f) {
+         f.bytes.assign({'h', 'e', 'l', 'l', 'o', '\n'});
+     },
+     "not a PE file"},
+    {"elf",
+     [](PeBytes &f) {
+         std::memcpy(f.bytes.data(),
+                     "\x7f"
+                     "ELF",
+                     4);
+     },
+     "no MZ signature"},
     {"pe_offset_past_end", [](PeBytes &f) { f.set<uint32_t>(0x3C, 0x7FFFFFF0); }, "lies beyond the end"},
     {"no_pe_signature", [](PeBytes &f) { f.bytes[f.pe] = 'X'; }, "no PE signature"},
     {"arm_machine", [](PeBytes &f) { f.set<uint16_t>(f.coff, 0x01C0); }, "machine type 0x1c0"},
@@ -128,9 +136,7 @@ const DamageCase kDamage[] = {
     {"short_optional_header",
      [](PeBytes &f) { f.set<uint16_t>(f.coff + offsetof(FileHeader, sizeOfOptionalHeader), 64); }, "too short"},
     {"directories_past_optional_header",
-     [](PeBytes &f) {
-         f.set<uint16_t>(f.coff + offsetof(FileHeader, sizeOfOptionalHeader), 100);
-     },
+     [](PeBytes &f) { f.set<uint16_t>(f.coff + offsetof(FileHeader, sizeOfOptionalHeader), 100); },
      "too short for its data directories"},
     {"odd_section_alignment",
      [](PeBytes &f) { f.set<uint32_t>(f.optField(offsetof(OptionalHeader32, sectionAlignment)), 0x3000); },
@@ -160,7 +166,8 @@ const DamageCase kDamage[] = {
      "section .text extends beyond the image"},
     {"section_data_past_end",
      [](PeBytes &f) {
-         f.set<uint32_t>(f.section(1, offsetof(SectionHeader, pointerToRawData)), static_cast<uint32_t>(f.bytes.size()));
+         f.set<uint32_t>(f.section(1, offsetof(SectionHeader, pointerToRawData)),
+                         static_cast<uint32_t>(f.bytes.size()));
      },
      "truncated: section .data needs file bytes"},
     {"entry_outside",

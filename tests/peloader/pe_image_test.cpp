@@ -16,8 +16,8 @@ using corvane::pe::LoadOptions;
 using corvane::pe::PeError;
 using corvane::pe::PeImage;
 using corvane::pe::ResourceId;
-using petest::FixtureHost;
 using petest::fixture;
+using petest::FixtureHost;
 using testing::ElementsAre;
 using testing::HasSubstr;
 

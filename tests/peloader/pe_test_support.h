@@ -63,8 +63,8 @@ class AddressBlocker {
 public:
     AddressBlocker(uintptr_t address, size_t size) : size_(size)
     {
-        p_ = mmap(reinterpret_cast<void *>(address), size, PROT_NONE,
-                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        p_ = mmap(reinterpret_cast<void *>(address), size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE,
+                  -1, 0);
         held_ = p_ == reinterpret_cast<void *>(address);
     }
     ~AddressBlocker()

@@ -172,8 +172,8 @@ std::vector<uint8_t> renderWith(Host &host, const std::vector<uint8_t> &record, 
         corvane::World input(160, 96), output(160, 96);
         for (int32_t y = 0; y < input.height(); ++y)
             for (int32_t x = 0; x < input.width(); ++x)
-                input.at(x, y) = HostPixel{255, static_cast<uint8_t>(x), static_cast<uint8_t>(y * 2),
-                                           static_cast<uint8_t>(x ^ y)};
+                input.at(x, y) =
+                    HostPixel{255, static_cast<uint8_t>(x), static_cast<uint8_t>(y * 2), static_cast<uint8_t>(x ^ y)};
         result = instance.render(settings, input, output);
         std::vector<uint8_t> bytes(output.pixels().size() * sizeof(HostPixel));
         std::memcpy(bytes.data(), output.pixels().data(), bytes.size());

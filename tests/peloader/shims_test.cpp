@@ -215,8 +215,7 @@ TEST(Kernel32, VirtualQueryAndProtectSeeImagePages)
         uint32_t base, allocationBase, allocationProtect, size, state, protect, type;
     };
     auto query = shim<uint32_t(STDCALL *)(const void *, Info *, uint32_t)>("KERNEL32.dll", "VirtualQuery");
-    auto protect =
-        shim<int32_t(STDCALL *)(void *, uint32_t, uint32_t, uint32_t *)>("KERNEL32.dll", "VirtualProtect");
+    auto protect = shim<int32_t(STDCALL *)(void *, uint32_t, uint32_t, uint32_t *)>("KERNEL32.dll", "VirtualProtect");
 
     petest::FixtureHost host;
     auto image = PeImage::load(petest::fixture("pe_basic.dll"), host, LoadOptions{.initialize = false});
@@ -226,9 +225,9 @@ TEST(Kernel32, VirtualQueryAndProtectSeeImagePages)
     EXPECT_EQ(info.base, image->base() + 0x1000);
     EXPECT_EQ(info.allocationBase, image->base());
     EXPECT_EQ(info.size, 0x1000u);
-    EXPECT_EQ(info.state, 0x1000u);     // committed
-    EXPECT_EQ(info.type, 0x1000000u);   // image
-    EXPECT_EQ(info.protect, 0x20u);     // execute-read
+    EXPECT_EQ(info.state, 0x1000u);   // committed
+    EXPECT_EQ(info.type, 0x1000000u); // image
+    EXPECT_EQ(info.protect, 0x20u);   // execute-read
     EXPECT_EQ(query(text, &info, 10), 0u);
     EXPECT_EQ(lastError(), 24u);
     int local = 0;
@@ -264,8 +263,14 @@ TEST(Kernel32, SleepWaitsAtLeastAsLong)
 
 int gOrder[4];
 int gCalls = 0;
-void first() { gOrder[gCalls++] = 1; }
-void second() { gOrder[gCalls++] = 2; }
+void first()
+{
+    gOrder[gCalls++] = 1;
+}
+void second()
+{
+    gOrder[gCalls++] = 2;
+}
 
 TEST(Msvcrt, InittermCallsEachNonNullEntryInOrder)
 {
@@ -321,7 +326,7 @@ TEST(Msvcrt, FormatTranslation)
         {"%I64d %I64x", true, "%lld %llx"},
         {"%I32d %Iu", true, "%d %u"},
         {"%ld %hd %lld", true, "%ld %hd %lld"},
-        {"%ls", false, ""},  // wchar_t differs in size
+        {"%ls", false, ""}, // wchar_t differs in size
         {"%S", false, ""},
         {"%lc", false, ""},
         {"%wc", false, ""},

@@ -18,14 +18,22 @@ namespace {
 
 class Blit : public PortingTest {};
 
-HostPixel colourPixel(int32_t colour) {
+HostPixel colourPixel(int32_t colour)
+{
     switch (colour) {
-    case whiteColor: return {255, 255, 255, 255};
-    case blackColor: return {255, 0, 0, 0};
-    case 205: return {255, 255, 0, 0};
-    case 341: return {255, 0, 255, 0};
-    case 409: return {255, 0, 0, 255};
-    default: ADD_FAILURE() << "colour " << colour << " not in the model"; return {};
+    case whiteColor:
+        return {255, 255, 255, 255};
+    case blackColor:
+        return {255, 0, 0, 0};
+    case 205:
+        return {255, 255, 0, 0};
+    case 341:
+        return {255, 0, 255, 0};
+    case 409:
+        return {255, 0, 0, 255};
+    default:
+        ADD_FAILURE() << "colour " << colour << " not in the model";
+        return {};
     }
 }
 
@@ -35,7 +43,8 @@ class World {
 public:
     // depth 1 or 32 through NewGWorld; depth 0: a port over caller pixels
     // with rows longer than the width.
-    World(int16_t depth, int16_t left, int16_t top, int16_t width, int16_t height) : depth_(depth ? depth : 32) {
+    World(int16_t depth, int16_t left, int16_t top, int16_t width, int16_t height) : depth_(depth ? depth : 32)
+    {
         GetGWorld(&oldPort_, &oldDevice_);
         if (depth) {
             QdRect b{top, left, static_cast<int16_t>(top + height), static_cast<int16_t>(left + width)};
@@ -59,7 +68,8 @@ public:
         }
         model_.assign(bytes(), bytes() + size_);
     }
-    ~World() {
+    ~World()
+    {
         SetGWorld(oldPort_, oldDevice_);
         if (world_ && owned_)
             DisposeGWorld(world_);
@@ -74,7 +84,8 @@ public:
     uint8_t *bytes() const { return reinterpret_cast<uint8_t *>((**world_->portPixMap).baseAddr); }
     bool matches() const { return std::equal(model_.begin(), model_.end(), bytes()); }
     // First differing pixel, for the failure message.
-    std::string firstDifference() const {
+    std::string firstDifference() const
+    {
         for (size_t i = 0; i < size_; ++i)
             if (model_[i] != bytes()[i]) {
                 size_t y = i / rowBytes_, x = i % rowBytes_;
@@ -85,7 +96,8 @@ public:
     }
 
     // The model: one pixel in port coordinates, clipped to the bounds.
-    void set(int32_t h, int32_t v, int32_t colour) {
+    void set(int32_t h, int32_t v, int32_t colour)
+    {
         uint8_t *px = at(h, v);
         if (!px)
             return;
@@ -97,7 +109,8 @@ public:
             std::memcpy(px, &c, 4);
         }
     }
-    void invert(int32_t h, int32_t v) {
+    void invert(int32_t h, int32_t v)
+    {
         uint8_t *px = at(h, v);
         if (!px)
             return;
@@ -111,11 +124,13 @@ public:
         }
     }
     // An even number of inversions: only a host pixel's alpha shows it.
-    void invertTwice(int32_t h, int32_t v) {
+    void invertTwice(int32_t h, int32_t v)
+    {
         if (uint8_t *px = at(h, v); px && depth_ != 1)
             px[offsetof(HostPixel, alpha)] = 255;
     }
-    void paint(int32_t h, int32_t v, int16_t mode, int32_t fore, int32_t back) {
+    void paint(int32_t h, int32_t v, int16_t mode, int32_t fore, int32_t back)
+    {
         if (mode == 2)
             invert(h, v);
         else
@@ -123,7 +138,8 @@ public:
     }
 
 private:
-    uint8_t *at(int32_t h, int32_t v) {
+    uint8_t *at(int32_t h, int32_t v)
+    {
         const QdRect &b = bounds();
         if (h < b.left || h >= b.right || v < b.top || v >= b.bottom)
             return nullptr;
@@ -149,17 +165,23 @@ struct Bounds {
 // Offsets that put the pattern and the bytes out of step, widths that end
 // mid-byte and mid-word, negative origins; depth 0 is a host-pixel port.
 const Bounds kWorlds[] = {
-    {1, 0, 0, 64, 20},   {1, 3, -5, 37, 17},  {1, -11, 2, 9, 11},  {1, 5, 7, 1, 3},
-    {1, -8, -8, 70, 9},  {1, 13, 0, 100, 6},  {32, -3, 4, 21, 10}, {0, 0, 0, 19, 12},
+    {1, 0, 0, 64, 20},  {1, 3, -5, 37, 17}, {1, -11, 2, 9, 11},  {1, 5, 7, 1, 3},
+    {1, -8, -8, 70, 9}, {1, 13, 0, 100, 6}, {32, -3, 4, 21, 10}, {0, 0, 0, 19, 12},
 };
 
-TEST_F(Blit, FillRectMatchesThePixelModel) {
+TEST_F(Blit, FillRectMatchesThePixelModel)
+{
     const uint8_t patterns[][8] = {
-        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0, 0, 0, 0, 0},
-        {0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55}, {0x81, 0x42, 0x24, 0x18, 0x0F, 0xF0, 0x3C, 0x01},
+        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+        {0, 0, 0, 0, 0, 0, 0, 0},
+        {0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55},
+        {0x81, 0x42, 0x24, 0x18, 0x0F, 0xF0, 0x3C, 0x01},
     };
-    const int32_t colours[][2] = {{blackColor, whiteColor}, {whiteColor, blackColor}, {blackColor, blackColor},
-                                  {whiteColor, whiteColor}, {205, 409}};
+    const int32_t colours[][2] = {{blackColor, whiteColor},
+                                  {whiteColor, blackColor},
+                                  {blackColor, blackColor},
+                                  {whiteColor, whiteColor},
+                                  {205, 409}};
     for (const Bounds &wb : kWorlds) {
         for (const auto &pat : patterns) {
             for (const auto &fb : colours) {
@@ -185,10 +207,10 @@ TEST_F(Blit, FillRectMatchesThePixelModel) {
                     for (int32_t v = r.top; v < r.bottom; ++v)
                         for (int32_t h = r.left; h < r.right; ++h)
                             w.set(h, v, (pat[v & 7] & (0x80 >> (h & 7))) ? fb[0] : fb[1]);
-                    ASSERT_TRUE(w.matches()) << "world depth " << wb.depth << " at " << wb.left << "," << wb.top
-                                             << " rect " << r.left << "," << r.top << "-" << r.right << ","
-                                             << r.bottom << " pattern " << int(pat[0]) << " colours " << fb[0]
-                                             << "/" << fb[1] << ": " << w.firstDifference();
+                    ASSERT_TRUE(w.matches())
+                        << "world depth " << wb.depth << " at " << wb.left << "," << wb.top << " rect " << r.left << ","
+                        << r.top << "-" << r.right << "," << r.bottom << " pattern " << int(pat[0]) << " colours "
+                        << fb[0] << "/" << fb[1] << ": " << w.firstDifference();
                 }
             }
         }
@@ -197,7 +219,8 @@ TEST_F(Blit, FillRectMatchesThePixelModel) {
 
 // Plain text: glyphs from FreeType itself, placed at the rounded pen, then
 // painted by mode into the model.
-TEST_F(Blit, PlainTextMatchesFreeTypeThroughEveryMode) {
+TEST_F(Blit, PlainTextMatchesFreeTypeThroughEveryMode)
+{
     const std::string texts[] = {"Quill", "W\xE9j,", "i"};
     const int16_t sizes[] = {9, 23, 41};
     const int32_t colours[][2] = {{blackColor, whiteColor}, {whiteColor, blackColor}, {341, 205}};
@@ -206,7 +229,8 @@ TEST_F(Blit, PlainTextMatchesFreeTypeThroughEveryMode) {
         ASSERT_NE(ref.face(), nullptr) << "DejaVu Sans is installed by the set-up";
         for (const Bounds &wb : kWorlds) {
             // Pens left of, inside and below the world, at every bit phase.
-            const int32_t pens[][2] = {{wb.left - size, wb.top + size}, {wb.left + 1, wb.top + wb.height / 2},
+            const int32_t pens[][2] = {{wb.left - size, wb.top + size},
+                                       {wb.left + 1, wb.top + wb.height / 2},
                                        {wb.left + 6, wb.top + wb.height + size / 3},
                                        {wb.left + wb.width - 3, wb.top + 2}};
             for (const std::string &text : texts)
@@ -243,9 +267,9 @@ TEST_F(Blit, PlainTextMatchesFreeTypeThroughEveryMode) {
                                 x += static_cast<int32_t>((adv + 0x8000) >> 16);
                             }
                             ASSERT_TRUE(w.matches())
-                                << "'" << text << "' size " << size << " mode " << mode << " colours " << fb[0]
-                                << "/" << fb[1] << " world depth " << wb.depth << " at " << wb.left << ","
-                                << wb.top << " pen " << pen[0] << "," << pen[1] << ": " << w.firstDifference();
+                                << "'" << text << "' size " << size << " mode " << mode << " colours " << fb[0] << "/"
+                                << fb[1] << " world depth " << wb.depth << " at " << wb.left << "," << wb.top << " pen "
+                                << pen[0] << "," << pen[1] << ": " << w.firstDifference();
                         }
                     }
         }
@@ -254,7 +278,8 @@ TEST_F(Blit, PlainTextMatchesFreeTypeThroughEveryMode) {
 
 // Styled text: the ink is what the library draws in a roomy white world;
 // drawn anywhere else, in any mode, it must be that ink moved and clipped.
-TEST_F(Blit, StyledTextIsItsInkMovedAndClipped) {
+TEST_F(Blit, StyledTextIsItsInkMovedAndClipped)
+{
     const int16_t faces[] = {kFaceBold, kFaceItalic, kFaceUnderline, kFaceOutline,
                              kFaceBold | kFaceItalic | kFaceUnderline | kFaceOutline};
     const std::string text = "Rag\xE9";
@@ -293,25 +318,25 @@ TEST_F(Blit, StyledTextIsItsInkMovedAndClipped) {
                         for (const std::array<int32_t, 2> &pen :
                              {std::array<int32_t, 2>{wb.left - 7, wb.top + wb.height - 3},
                               std::array<int32_t, 2>{wb.left + 3, wb.top + size}}) {
-                        World w(wb.depth, wb.left, wb.top, wb.width, wb.height);
-                        ASSERT_TRUE(w.ok());
-                        setText(font, size, face);
-                        TextMode(mode);
-                        _MoveTo(static_cast<int16_t>(pen[0]), static_cast<int16_t>(pen[1]));
-                        _DrawText(text.data(), 0, static_cast<int16_t>(text.size()));
-                        for (int32_t y = 0; y < roomH; ++y)
-                            for (int32_t x = 0; x < roomW; ++x) {
-                                size_t i = static_cast<size_t>(y) * roomW + x;
-                                int32_t h = pen[0] + x - roomX, v = pen[1] + y - roomY;
-                                if (mode == 2 && inkOf[0][i] && !inkOf[1][i])
-                                    w.invertTwice(h, v);
-                                else if (inkOf[mode == 2][i])
-                                    w.paint(h, v, mode, blackColor, whiteColor);
-                            }
-                        ASSERT_TRUE(w.matches()) << "font " << font << " face " << face << " size " << size
-                                                 << " mode " << mode << " world depth " << wb.depth << " at "
-                                                 << wb.left << "," << wb.top << ": " << w.firstDifference();
-                    }
+                            World w(wb.depth, wb.left, wb.top, wb.width, wb.height);
+                            ASSERT_TRUE(w.ok());
+                            setText(font, size, face);
+                            TextMode(mode);
+                            _MoveTo(static_cast<int16_t>(pen[0]), static_cast<int16_t>(pen[1]));
+                            _DrawText(text.data(), 0, static_cast<int16_t>(text.size()));
+                            for (int32_t y = 0; y < roomH; ++y)
+                                for (int32_t x = 0; x < roomW; ++x) {
+                                    size_t i = static_cast<size_t>(y) * roomW + x;
+                                    int32_t h = pen[0] + x - roomX, v = pen[1] + y - roomY;
+                                    if (mode == 2 && inkOf[0][i] && !inkOf[1][i])
+                                        w.invertTwice(h, v);
+                                    else if (inkOf[mode == 2][i])
+                                        w.paint(h, v, mode, blackColor, whiteColor);
+                                }
+                            ASSERT_TRUE(w.matches()) << "font " << font << " face " << face << " size " << size
+                                                     << " mode " << mode << " world depth " << wb.depth << " at "
+                                                     << wb.left << "," << wb.top << ": " << w.firstDifference();
+                        }
             }
 }
 

@@ -10,14 +10,16 @@ namespace {
 
 class Fonts : public PortingTest {};
 
-int16_t fnum(const std::string &name) {
+int16_t fnum(const std::string &name)
+{
     std::vector<unsigned char> p = pstr(name);
     int16_t n = -1;
     GetFNum(p.data(), &n);
     return n;
 }
 
-TEST_F(Fonts, SystemFontIsNumberZero) {
+TEST_F(Fonts, SystemFontIsNumberZero)
+{
     ASSERT_GT(CorvaneFontCount(), 0) << "fontconfig found no fonts";
     CorvaneFontDesc d{};
     ASSERT_EQ(CorvaneGetFontDesc(0, &d), noErr);
@@ -28,14 +30,20 @@ TEST_F(Fonts, SystemFontIsNumberZero) {
     EXPECT_EQ(fnum("DejaVu Sans"), 0);
 }
 
-TEST_F(Fonts, NamesMatchExactlyButCaseInsensitively) {
+TEST_F(Fonts, NamesMatchExactlyButCaseInsensitively)
+{
     struct Case {
         const char *name;
         bool known;
     };
     const Case cases[] = {
-        {"DejaVu Serif", true},  {"dejavu serif", true}, {"DEJAVU SERIF", true},
-        {"DejaVu Seri", false},  {"DejaVu Serif ", false}, {"No Such Family", false}, {"", false},
+        {"DejaVu Serif", true},
+        {"dejavu serif", true},
+        {"DEJAVU SERIF", true},
+        {"DejaVu Seri", false},
+        {"DejaVu Serif ", false},
+        {"No Such Family", false},
+        {"", false},
     };
     int16_t serif = fnum("DejaVu Serif");
     ASSERT_GT(serif, 0);
@@ -48,7 +56,8 @@ TEST_F(Fonts, NamesMatchExactlyButCaseInsensitively) {
     EXPECT_EQ(QDError(), paramErr);
 }
 
-TEST_F(Fonts, EveryEnumeratedFamilyIsFoundByItsName) {
+TEST_F(Fonts, EveryEnumeratedFamilyIsFoundByItsName)
+{
     int32_t count = CorvaneFontCount();
     std::vector<std::string> names;
     for (int32_t i = 0; i < count; ++i) {
@@ -74,7 +83,8 @@ TEST_F(Fonts, EveryEnumeratedFamilyIsFoundByItsName) {
     EXPECT_EQ(CorvaneGetFontDesc(0, nullptr), paramErr);
 }
 
-TEST_F(Fonts, DifferentFamiliesDrawDifferently) {
+TEST_F(Fonts, DifferentFamiliesDrawDifferently)
+{
     int16_t mono = fnum("DejaVu Sans Mono");
     ASSERT_GT(mono, 0);
     Offscreen off(4, 4);

@@ -8,7 +8,8 @@ namespace {
 
 class Handles : public PortingTest {};
 
-TEST_F(Handles, NewHandleClearIsZeroedAndSized) {
+TEST_F(Handles, NewHandleClearIsZeroedAndSized)
+{
     Handle h = NewHandleClear(522);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(QDError(), noErr);
@@ -19,7 +20,8 @@ TEST_F(Handles, NewHandleClearIsZeroedAndSized) {
     EXPECT_EQ(QDError(), noErr);
 }
 
-TEST_F(Handles, ZeroSizedHandlesAreDistinct) {
+TEST_F(Handles, ZeroSizedHandlesAreDistinct)
+{
     Handle a = NewHandle(0), b = NewHandle(0);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
@@ -29,7 +31,8 @@ TEST_F(Handles, ZeroSizedHandlesAreDistinct) {
     DisposeHandle(b);
 }
 
-TEST_F(Handles, BadInputIsRefusedWithParamErr) {
+TEST_F(Handles, BadInputIsRefusedWithParamErr)
+{
     EXPECT_EQ(NewHandle(-1), nullptr);
     EXPECT_EQ(QDError(), paramErr);
     char *notAHandle[1] = {nullptr};
@@ -46,7 +49,8 @@ TEST_F(Handles, BadInputIsRefusedWithParamErr) {
     EXPECT_EQ(QDError(), paramErr);
 }
 
-TEST_F(Handles, LockCountsNestAndAreCounted) {
+TEST_F(Handles, LockCountsNestAndAreCounted)
+{
     CorvaneCounts c0{}, c{};
     CorvaneGetCounts(&c0);
     Handle h = NewHandle(8);
@@ -70,7 +74,8 @@ TEST_F(Handles, LockCountsNestAndAreCounted) {
 }
 
 // The scramble moves every unlocked block at every call, keeping contents.
-TEST_F(Handles, ScrambleMovesUnlockedBlocksOnly) {
+TEST_F(Handles, ScrambleMovesUnlockedBlocksOnly)
+{
     Handle loose = NewHandle(32), pinned = NewHandle(32);
     std::memcpy(*loose, "unlocked block contents........", 32);
     HLock(pinned);
@@ -95,7 +100,8 @@ TEST_F(Handles, ScrambleMovesUnlockedBlocksOnly) {
     DisposeHandle(pinned);
 }
 
-TEST_F(Handles, ScrambleMovesOffscreenPixelsUntilLocked) {
+TEST_F(Handles, ScrambleMovesOffscreenPixelsUntilLocked)
+{
     Offscreen off(40, 8);
     ASSERT_NE(off.world(), nullptr);
     CorvaneSetHeapScramble(1);
@@ -110,7 +116,8 @@ TEST_F(Handles, ScrambleMovesOffscreenPixelsUntilLocked) {
 
 #if defined(__SANITIZE_ADDRESS__)
 // Holding a block's address across a call without locking is caught.
-TEST_F(Handles, ScrambleCatchesAnUnlockedAddress) {
+TEST_F(Handles, ScrambleCatchesAnUnlockedAddress)
+{
     EXPECT_DEATH(
         {
             Handle h = NewHandleClear(64);
@@ -123,7 +130,8 @@ TEST_F(Handles, ScrambleCatchesAnUnlockedAddress) {
 }
 #endif
 
-TEST_F(Handles, AddressesStayValidWhileLocked) {
+TEST_F(Handles, AddressesStayValidWhileLocked)
+{
     Handle h = NewHandleClear(64);
     CorvaneSetHeapScramble(1);
     HLock(h);
@@ -137,7 +145,8 @@ TEST_F(Handles, AddressesStayValidWhileLocked) {
 }
 
 // The Nth allocation from now fails once, whichever kind it is.
-TEST_F(Handles, FaultInjectionFailsTheNthAllocation) {
+TEST_F(Handles, FaultInjectionFailsTheNthAllocation)
+{
     CorvaneFailAllocationAt(3);
     Handle a = NewHandle(4);
     Handle b = NewHandleClear(4);
@@ -176,7 +185,8 @@ TEST_F(Handles, FaultInjectionFailsTheNthAllocation) {
     DisposeHandle(e);
 }
 
-TEST_F(Handles, CountsFollowWorldsAndPorts) {
+TEST_F(Handles, CountsFollowWorldsAndPorts)
+{
     CorvaneCounts c0{}, c{};
     CorvaneGetCounts(&c0);
     GWorldPtr world = nullptr;
@@ -202,7 +212,8 @@ struct StringCase {
     size_t expectLength;
 };
 
-TEST_F(Handles, StringConversionRoundTrips) {
+TEST_F(Handles, StringConversionRoundTrips)
+{
     const StringCase cases[] = {{"", 0}, {"A", 1}, {"DejaVu Sans", 11}};
     for (const StringCase &sc : cases) {
         char buf[300];
@@ -228,7 +239,8 @@ struct SectCase {
     uint8_t nonEmpty;
 };
 
-TEST_F(Handles, SectRectTable) {
+TEST_F(Handles, SectRectTable)
+{
     const SectCase cases[] = {
         {{0, 0, 10, 10}, {5, 5, 20, 20}, {5, 5, 10, 10}, 1},
         {{0, 0, 10, 10}, {10, 0, 20, 10}, {0, 0, 0, 0}, 0}, // touching edges: empty
@@ -244,7 +256,8 @@ TEST_F(Handles, SectRectTable) {
     }
 }
 
-TEST_F(Handles, SetAndOffsetRect) {
+TEST_F(Handles, SetAndOffsetRect)
+{
     QdRect r{};
     _SetRect(&r, 1, 2, 3, 4); // left, top, right, bottom
     EXPECT_EQ(r.left, 1);

@@ -20,11 +20,13 @@ namespace porting_test {
 // Restores the process-wide state every test may change.
 class PortingTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         GetGWorld(&savedPort_, &savedDevice_);
         CorvaneGetCounts(&countsBefore_);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         CorvaneSetHeapScramble(0);
         CorvaneClearFaults();
         SetFractEnable(0);
@@ -45,14 +47,16 @@ private:
 // A 1-bit offscreen world, current while the object lives.
 class Offscreen {
 public:
-    Offscreen(int16_t width, int16_t height, int16_t left = 0, int16_t top = 0) {
+    Offscreen(int16_t width, int16_t height, int16_t left = 0, int16_t top = 0)
+    {
         QdRect bounds{top, left, static_cast<int16_t>(top + height), static_cast<int16_t>(left + width)};
         err_ = NewGWorld(&world_, 1, &bounds, nullptr, nullptr, 8);
         GetGWorld(&oldPort_, &oldDevice_);
         if (world_)
             SetGWorld(world_, nullptr);
     }
-    ~Offscreen() {
+    ~Offscreen()
+    {
         SetGWorld(oldPort_, oldDevice_);
         if (world_)
             DisposeGWorld(world_);
@@ -66,14 +70,16 @@ public:
     const QdRect &bounds() const { return pixMap().bounds; }
     int32_t rowBytes() const { return pixMap().rowBytes & 0x3FFF; }
     // Port coordinates; true for a 1 (black) bit.
-    bool bit(int32_t h, int32_t v) const {
+    bool bit(int32_t h, int32_t v) const
+    {
         const PixMap &pm = pixMap();
         int32_t x = h - pm.bounds.left, y = v - pm.bounds.top;
         auto *row = reinterpret_cast<const uint8_t *>(pm.baseAddr) + y * rowBytes();
         return row[x >> 3] & (0x80 >> (x & 7));
     }
     // Every pixel of the world, row by row, 1 for black.
-    std::vector<uint8_t> ink() const {
+    std::vector<uint8_t> ink() const
+    {
         std::vector<uint8_t> out;
         const QdRect &b = bounds();
         for (int32_t v = b.top; v < b.bottom; ++v)
@@ -82,7 +88,8 @@ public:
         return out;
     }
     // Bits of the row padding beyond the right edge, which nothing may touch.
-    bool paddingClear() const {
+    bool paddingClear() const
+    {
         const PixMap &pm = pixMap();
         int32_t width = pm.bounds.right - pm.bounds.left;
         for (int32_t y = 0; y < pm.bounds.bottom - pm.bounds.top; ++y) {
@@ -101,7 +108,8 @@ private:
     int16_t err_ = 0;
 };
 
-inline int32_t countInk(const std::vector<uint8_t> &ink) {
+inline int32_t countInk(const std::vector<uint8_t> &ink)
+{
     int32_t n = 0;
     for (uint8_t b : ink)
         n += b;
@@ -109,18 +117,20 @@ inline int32_t countInk(const std::vector<uint8_t> &ink) {
 }
 
 // Length-prefixed copy of a name.
-inline std::vector<unsigned char> pstr(const std::string &s) {
+inline std::vector<unsigned char> pstr(const std::string &s)
+{
     std::vector<unsigned char> out(1, static_cast<unsigned char>(s.size()));
     out.insert(out.end(), s.begin(), s.end());
     return out;
 }
 
 // The file fontconfig lists for a family's upright regular face.
-inline std::string regularFaceFile(const char *family) {
+inline std::string regularFaceFile(const char *family)
+{
     std::string path;
-    FcPattern *p = FcPatternBuild(nullptr, FC_FAMILY, FcTypeString, family, FC_WEIGHT, FcTypeInteger,
-                                  FC_WEIGHT_REGULAR, FC_SLANT, FcTypeInteger, FC_SLANT_ROMAN, FC_WIDTH,
-                                  FcTypeInteger, FC_WIDTH_NORMAL, nullptr);
+    FcPattern *p =
+        FcPatternBuild(nullptr, FC_FAMILY, FcTypeString, family, FC_WEIGHT, FcTypeInteger, FC_WEIGHT_REGULAR, FC_SLANT,
+                       FcTypeInteger, FC_SLANT_ROMAN, FC_WIDTH, FcTypeInteger, FC_WIDTH_NORMAL, nullptr);
     FcObjectSet *os = FcObjectSetBuild(FC_FILE, nullptr);
     FcConfig *config = FcInitLoadConfigAndFonts(); // own configuration, released below
     FcFontSet *set = FcFontList(config, p, os);
@@ -138,7 +148,8 @@ inline std::string regularFaceFile(const char *family) {
 // The system font opened with FreeType on its own, at a pixel size.
 class ReferenceFace {
 public:
-    explicit ReferenceFace(int32_t ppem, const char *family = "DejaVu Sans") {
+    explicit ReferenceFace(int32_t ppem, const char *family = "DejaVu Sans")
+    {
         std::string file = regularFaceFile(family);
         if (file.empty() || FT_Init_FreeType(&lib_) != 0)
             return;
@@ -148,7 +159,8 @@ public:
         }
         FT_Set_Pixel_Sizes(face_, 0, ppem);
     }
-    ~ReferenceFace() {
+    ~ReferenceFace()
+    {
         if (face_)
             FT_Done_Face(face_);
         if (lib_)
@@ -157,7 +169,8 @@ public:
     FT_Face face() const { return face_; }
 
     // Mono bitmap of a character as FreeType renders it; origin at (x, baseline).
-    std::vector<uint8_t> render(uint32_t codePoint, int32_t x, int32_t baseline, const QdRect &bounds) const {
+    std::vector<uint8_t> render(uint32_t codePoint, int32_t x, int32_t baseline, const QdRect &bounds) const
+    {
         std::vector<uint8_t> out(static_cast<size_t>(bounds.right - bounds.left) * (bounds.bottom - bounds.top), 0);
         FT_UInt gi = FT_Get_Char_Index(face_, codePoint);
         if (FT_Load_Glyph(face_, gi, FT_LOAD_TARGET_MONO) || FT_Render_Glyph(face_->glyph, FT_RENDER_MODE_MONO))
@@ -175,7 +188,8 @@ public:
         return out;
     }
     // Unhinted 16.16 advance of a character.
-    FT_Fixed advance(uint32_t codePoint) const {
+    FT_Fixed advance(uint32_t codePoint) const
+    {
         FT_Load_Glyph(face_, FT_Get_Char_Index(face_, codePoint), FT_LOAD_NO_HINTING);
         return face_->glyph->linearHoriAdvance;
     }
@@ -186,7 +200,8 @@ private:
 };
 
 // Sets the current port's text state in one go.
-inline void setText(int16_t font, int16_t size, int16_t face = 0) {
+inline void setText(int16_t font, int16_t size, int16_t face = 0)
+{
     TextFont(font);
     TextSize(size);
     TextFace(face);

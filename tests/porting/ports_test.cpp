@@ -11,7 +11,8 @@ constexpr uint8_t kWhitePat[8] = {0, 0, 0, 0, 0, 0, 0, 0};
 
 class Ports : public PortingTest {};
 
-TEST_F(Ports, OffscreenRecordLayout) {
+TEST_F(Ports, OffscreenRecordLayout)
+{
     Offscreen off(37, 5, 1, 1);
     ASSERT_EQ(off.error(), noErr);
     const auto *bytes = reinterpret_cast<const unsigned char *>(off.world());
@@ -29,16 +30,17 @@ TEST_F(Ports, OffscreenRecordLayout) {
         ASSERT_EQ(b, 0) << "a new world is white";
 }
 
-TEST_F(Ports, NewGWorldRefusesBadRequests) {
+TEST_F(Ports, NewGWorldRefusesBadRequests)
+{
     struct Case {
         int16_t depth;
         QdRect bounds;
     };
     const Case cases[] = {
-        {8, {0, 0, 4, 4}},        // unsupported depth
-        {1, {0, 0, 0, 4}},        // empty
-        {1, {4, 4, 0, 0}},        // inverted
-        {32, {0, 0, 4, 5000}},    // rows too long for the row bytes field
+        {8, {0, 0, 4, 4}},     // unsupported depth
+        {1, {0, 0, 0, 4}},     // empty
+        {1, {4, 4, 0, 0}},     // inverted
+        {32, {0, 0, 4, 5000}}, // rows too long for the row bytes field
     };
     for (const Case &c : cases) {
         GWorldPtr w = reinterpret_cast<GWorldPtr>(1);
@@ -51,7 +53,8 @@ TEST_F(Ports, NewGWorldRefusesBadRequests) {
 }
 
 // Most significant bit leftmost; black is a 1 bit.
-TEST_F(Ports, BitOrderAndColourSense) {
+TEST_F(Ports, BitOrderAndColourSense)
+{
     Offscreen off(16, 2);
     ForeColor(blackColor);
     BackColor(whiteColor);
@@ -69,21 +72,19 @@ TEST_F(Ports, BitOrderAndColourSense) {
 }
 
 struct FillCase {
-    uint8_t pattern;   // every row of the pattern
+    uint8_t pattern; // every row of the pattern
     int32_t fore, back;
     uint8_t expectByte;
 };
 
 // 1 bits of the pattern take the fore colour, 0 bits the back colour.
-TEST_F(Ports, FillRectPatternSense) {
+TEST_F(Ports, FillRectPatternSense)
+{
     const FillCase cases[] = {
-        {0xFF, blackColor, whiteColor, 0xFF},
-        {0x00, blackColor, whiteColor, 0x00},
+        {0xFF, blackColor, whiteColor, 0xFF}, {0x00, blackColor, whiteColor, 0x00},
         {0x00, whiteColor, blackColor, 0xFF}, // white pattern erases to the back colour
-        {0xFF, whiteColor, blackColor, 0x00},
-        {0xAA, blackColor, whiteColor, 0xAA},
-        {0xAA, whiteColor, blackColor, 0x55},
-        {0x0F, 205, whiteColor, 0x0F},        // any colour but white is a 1 bit
+        {0xFF, whiteColor, blackColor, 0x00}, {0xAA, blackColor, whiteColor, 0xAA},
+        {0xAA, whiteColor, blackColor, 0x55}, {0x0F, 205, whiteColor, 0x0F}, // any colour but white is a 1 bit
     };
     for (const FillCase &fc : cases) {
         Offscreen off(16, 8);
@@ -102,7 +103,8 @@ TEST_F(Ports, FillRectPatternSense) {
     }
 }
 
-TEST_F(Ports, PatternRowsFollowPortCoordinates) {
+TEST_F(Ports, PatternRowsFollowPortCoordinates)
+{
     Offscreen off(8, 8, 0, 3); // top 3: port row 3 uses pattern row 3
     ForeColor(blackColor);
     BackColor(whiteColor);
@@ -114,7 +116,8 @@ TEST_F(Ports, PatternRowsFollowPortCoordinates) {
         EXPECT_EQ(base[y * off.rowBytes()], pat[(y + 3) & 7]) << "row " << y;
 }
 
-TEST_F(Ports, FillIsClippedToTheWorld) {
+TEST_F(Ports, FillIsClippedToTheWorld)
+{
     Offscreen off(37, 6, 10, 10);
     ForeColor(blackColor);
     QdRect huge{-32768, -32768, 32767, 32767};
@@ -126,7 +129,8 @@ TEST_F(Ports, FillIsClippedToTheWorld) {
     EXPECT_EQ(QDError(), paramErr);
 }
 
-TEST_F(Ports, CurrentPortIsSavedAndRestored) {
+TEST_F(Ports, CurrentPortIsSavedAndRestored)
+{
     GWorldPtr start = nullptr;
     GDHandle startDevice = nullptr;
     GetGWorld(&start, &startDevice);
@@ -148,7 +152,8 @@ TEST_F(Ports, CurrentPortIsSavedAndRestored) {
     EXPECT_EQ(now, start) << "a bad port leaves the current one";
 }
 
-TEST_F(Ports, DisposingTheCurrentWorldFallsBackToTheScreen) {
+TEST_F(Ports, DisposingTheCurrentWorldFallsBackToTheScreen)
+{
     GWorldPtr screen = nullptr;
     GetGWorld(&screen, nullptr);
     GWorldPtr w = nullptr;
@@ -170,17 +175,20 @@ TEST_F(Ports, DisposingTheCurrentWorldFallsBackToTheScreen) {
 class HostWorld {
 public:
     static constexpr int32_t kGuard = 3;
-    HostWorld(int32_t w, int32_t h) : w_(w), h_(h), pixels_((w + 2 * kGuard) * (h + 2 * kGuard), kSentinel) {
+    HostWorld(int32_t w, int32_t h) : w_(w), h_(h), pixels_((w + 2 * kGuard) * (h + 2 * kGuard), kSentinel)
+    {
         port_ = CorvaneNewPortOnPixels(&pixels_[kGuard * stride() + kGuard], stride() * 4, w, h);
     }
-    ~HostWorld() {
+    ~HostWorld()
+    {
         if (port_)
             CorvaneDisposePort(port_);
     }
     GWorldPtr port() const { return port_; }
     int32_t stride() const { return w_ + 2 * kGuard; }
     const HostPixel &at(int32_t x, int32_t y) const { return pixels_[(y + kGuard) * stride() + x + kGuard]; }
-    bool guardsIntact() const {
+    bool guardsIntact() const
+    {
         for (int32_t y = -kGuard; y < h_ + kGuard; ++y)
             for (int32_t x = -kGuard; x < w_ + kGuard; ++x)
                 if ((x < 0 || y < 0 || x >= w_ || y >= h_) && !same(at(x, y), kSentinel))
@@ -196,7 +204,8 @@ private:
     GWorldPtr port_ = nullptr;
 };
 
-TEST_F(Ports, HostWorldColours) {
+TEST_F(Ports, HostWorldColours)
+{
     HostWorld hw(6, 4);
     ASSERT_NE(hw.port(), nullptr);
     SetGWorld(hw.port(), nullptr);
@@ -204,7 +213,7 @@ TEST_F(Ports, HostWorldColours) {
     ForeColor(whiteColor);
     BackColor(blackColor);
     QdRect left{0, 0, 4, 3}, right{0, 3, 4, 6};
-    _FillRect(&left, kBlackPat); // fore: white
+    _FillRect(&left, kBlackPat);  // fore: white
     _FillRect(&right, kWhitePat); // back: black
     EXPECT_TRUE(HostWorld::same(hw.at(0, 0), HostPixel{255, 255, 255, 255}));
     EXPECT_TRUE(HostWorld::same(hw.at(5, 3), HostPixel{255, 0, 0, 0}));
@@ -215,7 +224,8 @@ TEST_F(Ports, HostWorldColours) {
     EXPECT_TRUE(hw.guardsIntact());
 }
 
-TEST_F(Ports, HostWorldPortRefusesBadWorlds) {
+TEST_F(Ports, HostWorldPortRefusesBadWorlds)
+{
     HostPixel px[4] = {};
     EXPECT_EQ(CorvaneNewPortOnPixels(nullptr, 8, 2, 2), nullptr);
     EXPECT_EQ(QDError(), paramErr);
@@ -224,7 +234,8 @@ TEST_F(Ports, HostWorldPortRefusesBadWorlds) {
     EXPECT_EQ(CorvaneNewPortOnPixels(px, 8, 2, -1), nullptr);
 }
 
-TEST_F(Ports, ColoursAndModesOutsideTheTableAreRefused) {
+TEST_F(Ports, ColoursAndModesOutsideTheTableAreRefused)
+{
     Offscreen off(4, 4);
     ForeColor(12345);
     EXPECT_EQ(QDError(), paramErr);
@@ -236,6 +247,9 @@ TEST_F(Ports, ColoursAndModesOutsideTheTableAreRefused) {
     EXPECT_EQ(QDError(), noErr);
 }
 
-TEST_F(Ports, MainWindowIsSet) { EXPECT_NE(hWndMain, nullptr); }
+TEST_F(Ports, MainWindowIsSet)
+{
+    EXPECT_NE(hWndMain, nullptr);
+}
 
 } // namespace

@@ -12,7 +12,8 @@ class Text : public PortingTest {};
 
 // Draws `text` into a fresh world and returns its ink.
 std::vector<uint8_t> drawInk(const std::string &text, int16_t size, int16_t face, int16_t x, int16_t baseline,
-                             int16_t width = 160, int16_t height = 80, int16_t font = 0) {
+                             int16_t width = 160, int16_t height = 80, int16_t font = 0)
+{
     Offscreen off(width, height);
     setText(font, size, face);
     _MoveTo(x, baseline);
@@ -21,7 +22,8 @@ std::vector<uint8_t> drawInk(const std::string &text, int16_t size, int16_t face
     return off.ink();
 }
 
-TEST_F(Text, GlyphInkMatchesFreeType) {
+TEST_F(Text, GlyphInkMatchesFreeType)
+{
     ReferenceFace ref(40);
     ASSERT_NE(ref.face(), nullptr) << "DejaVu Sans is installed by the set-up";
     for (char c : std::string("gQ&e")) {
@@ -37,7 +39,8 @@ TEST_F(Text, GlyphInkMatchesFreeType) {
 }
 
 // Glyphs cut by every edge: the visible part is exact, nothing lands outside.
-TEST_F(Text, ClippedGlyphsKeepToTheWorld) {
+TEST_F(Text, ClippedGlyphsKeepToTheWorld)
+{
     ReferenceFace ref(48);
     ASSERT_NE(ref.face(), nullptr);
     struct Case {
@@ -54,7 +57,8 @@ TEST_F(Text, ClippedGlyphsKeepToTheWorld) {
     }
 }
 
-TEST_F(Text, WorldsWithOffsetBoundsDrawInPortCoordinates) {
+TEST_F(Text, WorldsWithOffsetBoundsDrawInPortCoordinates)
+{
     ReferenceFace ref(30);
     ASSERT_NE(ref.face(), nullptr);
     Offscreen off(60, 40, 100, 200);
@@ -65,7 +69,8 @@ TEST_F(Text, WorldsWithOffsetBoundsDrawInPortCoordinates) {
     EXPECT_GT(countInk(off.ink()), 10);
 }
 
-TEST_F(Text, HostWorldGetsOnlyInkInTheForeColour) {
+TEST_F(Text, HostWorldGetsOnlyInkInTheForeColour)
+{
     const HostPixel sentinel = {1, 2, 3, 4};
     const int32_t w = 30, h = 30, g = 2, stride = w + 2 * g;
     std::vector<HostPixel> px(stride * (h + 2 * g), sentinel);
@@ -106,7 +111,8 @@ TEST_F(Text, HostWorldGetsOnlyInkInTheForeColour) {
     EXPECT_GT(untouched, 50) << "the glyph background is not painted";
 }
 
-TEST_F(Text, MetricsComeFromTheFace) {
+TEST_F(Text, MetricsComeFromTheFace)
+{
     for (int16_t size : {9, 12, 40, 173}) {
         ReferenceFace ref(size);
         ASSERT_NE(ref.face(), nullptr);
@@ -132,7 +138,8 @@ TEST_F(Text, MetricsComeFromTheFace) {
     }
 }
 
-TEST_F(Text, SizeZeroIsTheDefaultTwelve) {
+TEST_F(Text, SizeZeroIsTheDefaultTwelve)
+{
     Offscreen off(4, 4);
     setText(0, 12);
     FMetricRec twelve{};
@@ -148,7 +155,8 @@ TEST_F(Text, SizeZeroIsTheDefaultTwelve) {
 
 // Whole-pixel widths add up glyph by glyph; fractional widths are the sum of
 // the exact advances, rounded once.
-TEST_F(Text, WidthsAddUpAndFractionsRoundOnce) {
+TEST_F(Text, WidthsAddUpAndFractionsRoundOnce)
+{
     const std::string text = "Illuminated iiiii lllll, a fair copy.";
     for (int16_t size : {7, 11, 13, 50}) {
         ReferenceFace ref(size);
@@ -174,7 +182,8 @@ TEST_F(Text, WidthsAddUpAndFractionsRoundOnce) {
     }
 }
 
-TEST_F(Text, PenAdvancesSoRunsJoin) {
+TEST_F(Text, PenAdvancesSoRunsJoin)
+{
     for (uint8_t fract : {0, 1}) {
         SetFractEnable(fract);
         std::vector<uint8_t> whole = drawInk("Wave", 23, 0, 3, 30);
@@ -188,7 +197,8 @@ TEST_F(Text, PenAdvancesSoRunsJoin) {
     SetFractEnable(0);
 }
 
-TEST_F(Text, BytesAreWindows1252) {
+TEST_F(Text, BytesAreWindows1252)
+{
     ReferenceFace ref(36);
     ASSERT_NE(ref.face(), nullptr);
     struct Case {
@@ -209,7 +219,8 @@ TEST_F(Text, BytesAreWindows1252) {
 
 // A family that has no bold or no italic face of its own, so the library
 // must synthesise it; -1 when every installed family has both.
-int16_t familyLacking(bool bold) {
+int16_t familyLacking(bool bold)
+{
     for (int16_t i = 0; i < CorvaneFontCount(); ++i) {
         corvane1::ResolvedFace rf;
         if (corvane1::resolveFace(i, bold, !bold, rf) && (bold ? rf.synthBold : rf.synthItalic))
@@ -218,7 +229,8 @@ int16_t familyLacking(bool bold) {
     return -1;
 }
 
-TEST_F(Text, EveryStyleChangesTheInk) {
+TEST_F(Text, EveryStyleChangesTheInk)
+{
     std::vector<int16_t> fonts = {0};
     for (bool bold : {true, false})
         if (int16_t f = familyLacking(bold); f >= 0)
@@ -258,7 +270,8 @@ TEST_F(Text, EveryStyleChangesTheInk) {
     }
 }
 
-TEST_F(Text, SynthesisedItalicLeansRight) {
+TEST_F(Text, SynthesisedItalicLeansRight)
+{
     int16_t font = familyLacking(false);
     if (font < 0)
         GTEST_SKIP() << "every installed family has its own italic";
@@ -284,7 +297,8 @@ TEST_F(Text, SynthesisedItalicLeansRight) {
     EXPECT_GT(meanX(top + 2) - meanX(bottom - 2), 5.0);
 }
 
-TEST_F(Text, StyledWidthsIncludeTheStyle) {
+TEST_F(Text, StyledWidthsIncludeTheStyle)
+{
     Offscreen off(4, 4);
     const char *text = "Style";
     setText(0, 40, 0);
@@ -310,7 +324,8 @@ TEST_F(Text, StyledWidthsIncludeTheStyle) {
     }
 }
 
-TEST_F(Text, ModesPaintInkOnly) {
+TEST_F(Text, ModesPaintInkOnly)
+{
     Offscreen off(80, 60);
     setText(0, 36);
     _MoveTo(5, 40);
@@ -329,7 +344,8 @@ TEST_F(Text, ModesPaintInkOnly) {
     EXPECT_EQ(countInk(off.ink()), 80 * 60 - countInk(once));
 }
 
-TEST_F(Text, BadTextArgumentsAreRefused) {
+TEST_F(Text, BadTextArgumentsAreRefused)
+{
     Offscreen off(20, 20);
     setText(0, 12);
     EXPECT_EQ(TextWidth(nullptr, 0, 3), 0);
@@ -345,7 +361,8 @@ TEST_F(Text, BadTextArgumentsAreRefused) {
     EXPECT_EQ(countInk(off.ink()), 0);
 }
 
-TEST_F(Text, HugeSizesMeasureAndClipWithoutTrouble) {
+TEST_F(Text, HugeSizesMeasureAndClipWithoutTrouble)
+{
     Offscreen off(64, 64);
     setText(0, 32000);
     FMetricRec m{};
@@ -360,7 +377,8 @@ TEST_F(Text, HugeSizesMeasureAndClipWithoutTrouble) {
 
 // Beyond a few thousand pixels only the part of a glyph near the port is
 // rasterised; the pixels must be those FreeType gives for the whole glyph.
-TEST_F(Text, HugeGlyphsDrawExactlyWhereVisible) {
+TEST_F(Text, HugeGlyphsDrawExactlyWhereVisible)
+{
     ReferenceFace ref(6000);
     ASSERT_NE(ref.face(), nullptr);
     FT_Face f = ref.face();
@@ -407,7 +425,8 @@ TEST_F(Text, HugeGlyphsDrawExactlyWhereVisible) {
     }
 }
 
-TEST_F(Text, UnknownFontNumberDrawsTheSystemFont) {
+TEST_F(Text, UnknownFontNumberDrawsTheSystemFont)
+{
     std::vector<uint8_t> sys = drawInk("Ab", 20, 0, 4, 30);
     std::vector<uint8_t> unknown = drawInk("Ab", 20, 0, 4, 30, 160, 80, 32000);
     EXPECT_EQ(sys, unknown);

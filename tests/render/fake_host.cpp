@@ -156,8 +156,8 @@ int32_t FakeHost::CopyWorldFn(EffectRef ref, EffectWorld *src, EffectWorld *dst,
     for (int32_t y = 0; y < ht; ++y)
         for (int32_t x = 0; x < w; ++x) {
             const int32_t dx = d.left + x, dy = d.top + y, sx = s.left + x, sy = s.top + y;
-            if (dx < 0 || dy < 0 || dx >= dst->width || dy >= dst->height || sx < 0 || sy < 0 ||
-                sx >= src->width || sy >= src->height)
+            if (dx < 0 || dy < 0 || dx >= dst->width || dy >= dst->height || sx < 0 || sy < 0 || sx >= src->width ||
+                sy >= src->height)
                 continue;
             *PixelAt(dst, dx, dy) = *PixelAt(src, sx, sy);
         }

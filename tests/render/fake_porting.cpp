@@ -58,7 +58,8 @@ bool Port::ink(int32_t x, int32_t y) const
 
 int32_t State::liveOffscreens() const
 {
-    return static_cast<int32_t>(std::count_if(ports.begin(), ports.end(), [](const auto &p) { return !p.second->deep; }));
+    return static_cast<int32_t>(
+        std::count_if(ports.begin(), ports.end(), [](const auto &p) { return !p.second->deep; }));
 }
 
 int32_t State::lockedHandles() const

@@ -37,9 +37,9 @@ struct Metrics {
 
 struct State {
     // Script
-    std::map<int16_t, Metrics> metrics;                    // by point size
+    std::map<int16_t, Metrics> metrics;                        // by point size
     std::map<std::pair<std::string, int16_t>, int16_t> widths; // (line, size); otherwise 6 per byte
-    int32_t failNewGWorldAt = 0;                           // 1-based call number, 0 never
+    int32_t failNewGWorldAt = 0;                               // 1-based call number, 0 never
     int16_t newGWorldError = memFullErr;
     int32_t failDrawAt = 0; // QDError reports drawError after this _DrawText call
     int16_t drawError = -108;
@@ -69,7 +69,7 @@ struct State {
 
 State &state();
 std::string RectText(const QdRect &r); // t,l,b,r
-void reset(); // forgets every port and script
+void reset();                          // forgets every port and script
 // Scripts the worked metrics: at 18 points ascent 12.5, descent 3.25,
 // leading 1.0, widest 13.0, lines "first line" 40 and "second" 17 wide
 // (a 44 x 36 block, allowance 3); at 72 points a block of 176 x 144.

@@ -87,10 +87,18 @@ TEST_F(TextTest, WorkedMeasurement)
     EXPECT_TRUE((r1 == QdRect{0, 0, 36, 44}));
     EXPECT_TRUE((r4 == QdRect{0, 0, 144, 176}));
     EXPECT_EQ(allowance, 3);
-    const std::vector<std::string> expected = {
-        "NewGWorld 1 1,1,3,3 flags 8", "SetGWorld", "TextFont 3", "TextSize 18", "TextFace 5",
-        "SetFractEnable 1", "SetFractEnable 0", "TextSize 72", "SetFractEnable 1", "SetFractEnable 0",
-        "SetGWorld", "DisposeGWorld"};
+    const std::vector<std::string> expected = {"NewGWorld 1 1,1,3,3 flags 8",
+                                               "SetGWorld",
+                                               "TextFont 3",
+                                               "TextSize 18",
+                                               "TextFace 5",
+                                               "SetFractEnable 1",
+                                               "SetFractEnable 0",
+                                               "TextSize 72",
+                                               "SetFractEnable 1",
+                                               "SetFractEnable 0",
+                                               "SetGWorld",
+                                               "DisposeGWorld"};
     EXPECT_EQ(fake::state().calls, expected);
     ExpectCallerPortBack();
 }
@@ -106,11 +114,11 @@ TEST_F(TextTest, LinesWidthsAndRounding)
     fake::state().widths[{"forty", 18}] = 39;
     const MeasureCase cases[] = {
         {"", {0, 0, 0, 0}},
-        {"\r", {0, 0, 36, 4}},                  // two empty lines, 1 wide each
-        {"second\r", {0, 0, 36, 20}},           // a trailing CR adds a line
-        {"ab\r\ncd", {0, 0, 36, 100}},          // the LF is measured with the next line
-        {"ab\ncd", {0, 0, 16, 32}},             // a lone LF is a character: 5 bytes, 30 + 1
-        {"forty", {0, 0, 16, 40}},              // already a multiple of 4
+        {"\r", {0, 0, 36, 4}},                      // two empty lines, 1 wide each
+        {"second\r", {0, 0, 36, 20}},               // a trailing CR adds a line
+        {"ab\r\ncd", {0, 0, 36, 100}},              // the LF is measured with the next line
+        {"ab\ncd", {0, 0, 16, 32}},                 // a lone LF is a character: 5 bytes, 30 + 1
+        {"forty", {0, 0, 16, 40}},                  // already a multiple of 4
         {"first line\rsecond\r\r", {0, 0, 68, 44}}, // 4 lines: 4 x 16.75 - 1 = 66 -> 68
     };
     for (const MeasureCase &c : cases) {
@@ -184,10 +192,8 @@ struct AlignCase {
 TEST_F(TextTest, WorkedDrawingBaselinesAndAlignments)
 {
     const AlignCase cases[] = {
-        {kAlignLeft, {"MoveTo 0,12", "MoveTo 0,29"}},
-        {kAlignCenter, {"MoveTo 2,12", "MoveTo 13,29"}},
-        {kAlignRight, {"MoveTo 4,12", "MoveTo 27,29"}},
-        {3, {"MoveTo 0,12", "MoveTo 0,29"}},
+        {kAlignLeft, {"MoveTo 0,12", "MoveTo 0,29"}},   {kAlignCenter, {"MoveTo 2,12", "MoveTo 13,29"}},
+        {kAlignRight, {"MoveTo 4,12", "MoveTo 27,29"}}, {3, {"MoveTo 0,12", "MoveTo 0,29"}},
         {0xFFFF, {"MoveTo 0,12", "MoveTo 0,29"}},
     };
     for (const AlignCase &c : cases) {
@@ -197,8 +203,8 @@ TEST_F(TextTest, WorkedDrawingBaselinesAndAlignments)
         ExpectCallerPortBack();
     }
     // The port was set up from the record and drawn white on black.
-    const std::vector<std::string> setup = {"SetGWorld", "GetFNum Geneva", "TextFont 7", "TextSize 18",
-                                            "TextFace 5", "TextMode 0", "ForeColor 30", "BackColor 33"};
+    const std::vector<std::string> setup = {"SetGWorld",  "GetFNum Geneva", "TextFont 7",   "TextSize 18",
+                                            "TextFace 5", "TextMode 0",     "ForeColor 30", "BackColor 33"};
     EXPECT_EQ(std::vector<std::string>(fake::state().calls.begin(), fake::state().calls.begin() + 8), setup);
     // The right-aligned ink ends at the block's right edge on both lines.
     SetText("first line\rsecond", kAlignRight);
@@ -266,8 +272,8 @@ TEST_F(TextTest, BaselinesPastThe16BitRangeAreNotDrawn)
     SetText("1\r2\r3\r4\r5\r6");
     // Baselines 32712, 32729, 32746, 32763; the fifth would be 32780.
     EXPECT_EQ(Draw(QdRect{32700, 0, 32767, 44}), 0);
-    EXPECT_EQ(CallsStartingWith("MoveTo"), (std::vector<std::string>{"MoveTo 0,32712", "MoveTo 0,32729",
-                                                                     "MoveTo 0,32746", "MoveTo 0,32763"}));
+    EXPECT_EQ(CallsStartingWith("MoveTo"),
+              (std::vector<std::string>{"MoveTo 0,32712", "MoveTo 0,32729", "MoveTo 0,32746", "MoveTo 0,32763"}));
     EXPECT_FALSE(fake::state().fractEnable);
 
     SetText("1\r2");

@@ -39,8 +39,8 @@ TEST(FixedToQdRect, RoundsOutwardTowardMinusInfinity)
     for (const ToQdCase &c : cases) {
         QdRect out{};
         FixedToQdRect(&c.in, &out);
-        EXPECT_TRUE(out == c.out) << c.in.left << "," << c.in.top << "," << c.in.right << "," << c.in.bottom
-                                  << " -> " << out.left << "," << out.top << "," << out.right << "," << out.bottom;
+        EXPECT_TRUE(out == c.out) << c.in.left << "," << c.in.top << "," << c.in.right << "," << c.in.bottom << " -> "
+                                  << out.left << "," << out.top << "," << out.right << "," << out.bottom;
     }
 }
 

@@ -38,10 +38,7 @@ struct Reduction {
     }
     uint8_t &byte(int32_t row, int32_t index) { return src[static_cast<size_t>(row * rowBytes + index)]; }
     HostPixel &out(int32_t x, int32_t y) { return dst[static_cast<size_t>(y * dstWidth + x)]; }
-    int32_t run()
-    {
-        return ReduceCoverage(src.data(), srcWidth, srcHeight, rowBytes, dst.data(), dstWidth * 4, &in);
-    }
+    int32_t run() { return ReduceCoverage(src.data(), srcWidth, srcHeight, rowBytes, dst.data(), dstWidth * 4, &in); }
 };
 
 TEST(ReduceCoverage, TablesFollowTheirRules)

@@ -100,10 +100,10 @@ TEST_F(RenderTest, DraftPlacesThroughTheLibraryRectangles)
         fake::state().rectCalls.clear();
         host.setText("first line\rsecond", c.alignment);
         EXPECT_EQ(host.render(0), 0);
-        const std::string placed =
-            fake::RectText(QdRect{32, c.dh, 68, static_cast<int16_t>(c.dh + 44)});
+        const std::string placed = fake::RectText(QdRect{32, c.dh, 68, static_cast<int16_t>(c.dh + 44)});
         const std::vector<std::string> expected = {
-            "_SetRect 0,0,44,36", "_SetRect 0,0,176,144", // the measurement, 1x and 4x
+            "_SetRect 0,0,44,36",
+            "_SetRect 0,0,176,144", // the measurement, 1x and 4x
             "_SetRect 0,0,640,480",
             "_OffsetRect " + std::to_string(c.dh) + ",32",
             "SectRect " + placed + " 0,0,480,640 -> " + placed,
@@ -252,10 +252,26 @@ TEST_F(RenderTest, ExtremePlacementsNeverWrapTheLibraryRectangles)
         {"left-aligned at the far right", INT32_MAX, F(50), kAlignLeft, 640, 480, false, none, none, false},
         {"far above", F(100.5), INT32_MIN, kAlignCenter, 640, 480, false, none, none, false},
         {"below the output, top at 32750", F(100.5), INT32_MAX, kAlignCenter, 640, 480, false, none, none, true},
-        {"straddles the right end", F(32750.0), F(50), kAlignLeft, 40000, 480, true, {32, 32750, 68, 32767},
-         {0, 0, 36, 44}, true},
-        {"straddles the bottom end", F(100.5), F(32760.0), kAlignCenter, 640, 40000, true,
-         {32742, 79, 32767, 126}, {0, 0, 36, 44}, true},
+        {"straddles the right end",
+         F(32750.0),
+         F(50),
+         kAlignLeft,
+         40000,
+         480,
+         true,
+         {32, 32750, 68, 32767},
+         {0, 0, 36, 44},
+         true},
+        {"straddles the bottom end",
+         F(100.5),
+         F(32760.0),
+         kAlignCenter,
+         640,
+         40000,
+         true,
+         {32742, 79, 32767, 126},
+         {0, 0, 36, 44},
+         true},
         {"in range, outside the output", F(-500), F(50), kAlignLeft, 640, 480, false, none, none, true},
     };
     const QdRect block1x{0, 0, 36, 44};
@@ -300,9 +316,9 @@ TEST_F(RenderTest, ScalingThePointSize)
         {36, 1, 2, 1, 2, 18},
         {25, 1, 2, 1, 4, 9},
         {1, 1, 2, 1, 2, 0},
-        {36, 1 << 30, 0x80000000u, 1, 2, 18},           // denominators are unsigned
-        {512, INT32_MAX, 1, INT32_MAX, 1, -512},        // far past 32 bits: still the low 16
-        {300, 1000, 1, 1000, 1, -27680}, // 300000 keeps its low 16 bits
+        {36, 1 << 30, 0x80000000u, 1, 2, 18},    // denominators are unsigned
+        {512, INT32_MAX, 1, INT32_MAX, 1, -512}, // far past 32 bits: still the low 16
+        {300, 1000, 1, 1000, 1, -27680},         // 300000 keeps its low 16 bits
         {-7, 1, 1, 1, 1, -7},
     };
     for (const Case &c : cases) {

@@ -186,8 +186,8 @@ TEST_P(RenderThroughHost, CoverageStaysInsideTheBlock)
         settings.quality = 1;
         ASSERT_EQ(Render(), 0) << host.message();
         HighQualityPlacement h{};
-        ASSERT_TRUE(PlaceHighQualityBlock(&b4, allowance, settings.x, settings.y, alignment, &output.record().extent,
-                                          &h));
+        ASSERT_TRUE(
+            PlaceHighQualityBlock(&b4, allowance, settings.x, settings.y, alignment, &output.record().extent, &h));
         ink = InkBox(output);
         ASSERT_FALSE(ink.empty());
         EXPECT_GE(ink.left, h.areaQd.left);
@@ -322,19 +322,24 @@ struct Injected {
 TEST_P(RenderThroughHost, EveryHostFailureIsReportedAndReleased)
 {
     const Injected cases[] = {
-        {Service::FillWorld, 1, -1},    {Service::NewWorld, 0, kStrNoTextBuffer},
-        {Service::NewWorld, 1, kStrNoTextBuffer}, {Service::GetWorldPort, 0, kStrNoTextBuffer},
-        {Service::CopyWorld, 0, -1},    {Service::DisposeWorld, 0, -1},
-        {Service::DisposeWorld, 1, -1}, {Service::Iterate, 0, -1},
-        {Service::Iterate, 1, -1},      {Service::SampleAt, 1, -1},
+        {Service::FillWorld, 1, -1},
+        {Service::NewWorld, 0, kStrNoTextBuffer},
+        {Service::NewWorld, 1, kStrNoTextBuffer},
+        {Service::GetWorldPort, 0, kStrNoTextBuffer},
+        {Service::CopyWorld, 0, -1},
+        {Service::DisposeWorld, 0, -1},
+        {Service::DisposeWorld, 1, -1},
+        {Service::Iterate, 0, -1},
+        {Service::Iterate, 1, -1},
+        {Service::SampleAt, 1, -1},
     };
     for (const Injected &c : cases) {
         settings.quality = c.quality;
         // The nth call of the service, for every n a render makes.
         int32_t n = 1;
         for (; n < 4; ++n) {
-            SCOPED_TRACE(testing::Message() << "service " << static_cast<int>(c.service) << " quality " << c.quality
-                                            << " call " << n);
+            SCOPED_TRACE(testing::Message()
+                         << "service " << static_cast<int>(c.service) << " quality " << c.quality << " call " << n);
             host.clearFaults();
             host.failAt(c.service, n, -4000 - n);
             const int32_t result = Render();
@@ -433,14 +438,18 @@ TEST_P(RenderThroughHost, ImagesForAPersonToLookAt)
         const char *name;
         uint16_t face;
     };
-    const Style styles[] = {{"plain", 0}, {"bold", kFaceBold}, {"italic", kFaceItalic},
-                            {"underline", kFaceUnderline}, {"outline", kFaceOutline}};
+    const Style styles[] = {{"plain", 0},
+                            {"bold", kFaceBold},
+                            {"italic", kFaceItalic},
+                            {"underline", kFaceUnderline},
+                            {"outline", kFaceOutline}};
     const char *alignments[] = {"left", "centre", "right"};
     World big{480, 200};
     World backdrop{480, 200};
     for (int32_t y = 0; y < 200; ++y)
         for (int32_t x = 0; x < 480; ++x)
-            backdrop.row(y)[x] = HostPixel{255, static_cast<uint8_t>(40 + x / 4), 60, static_cast<uint8_t>(150 - y / 2)};
+            backdrop.row(y)[x] =
+                HostPixel{255, static_cast<uint8_t>(40 + x / 4), 60, static_cast<uint8_t>(150 - y / 2)};
     settings.colour = HostPixel{0, 255, 230, 90};
     settings.composite = true;
     settings.size = 40;

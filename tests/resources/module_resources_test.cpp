@@ -147,8 +147,8 @@ struct Control {
 
 std::ostream &operator<<(std::ostream &os, const Control &c)
 {
-    return os << c.id << ' ' << c.cls << std::hex << " 0x" << c.style << " 0x" << c.exStyle << std::dec << ' '
-              << c.x << ',' << c.y << ' ' << c.cx << 'x' << c.cy << " \"" << c.caption << '"';
+    return os << c.id << ' ' << c.cls << std::hex << " 0x" << c.style << " 0x" << c.exStyle << std::dec << ' ' << c.x
+              << ',' << c.y << ' ' << c.cx << 'x' << c.cy << " \"" << c.caption << '"';
 }
 
 TEST(ModuleResources, OptionsDialogTemplate)
@@ -157,10 +157,10 @@ TEST(ModuleResources, OptionsDialogTemplate)
     ASSERT_NE(dialog, nullptr);
     Cursor c(dialog->data);
 
-    EXPECT_EQ(c.u16(), 1);      // extended template
+    EXPECT_EQ(c.u16(), 1); // extended template
     EXPECT_EQ(c.u16(), 0xFFFF);
-    EXPECT_EQ(c.u32(), 0u);     // help id
-    EXPECT_EQ(c.u32(), 0u);     // extended style
+    EXPECT_EQ(c.u32(), 0u); // help id
+    EXPECT_EQ(c.u32(), 0u); // extended style
     EXPECT_EQ(c.u32(), 0x800008C4u);
     const uint16_t count = c.u16();
     EXPECT_EQ(count, 14);

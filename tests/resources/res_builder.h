@@ -94,7 +94,7 @@ struct PeImage {
     Bytes mapped; // as loaded: the section at its virtual address
     uint32_t sectionRva = 0x2000;
     uint32_t sectionFileOffset = 0x400;
-    size_t dirOffset = 0;     // file offset of the resource directory
+    size_t dirOffset = 0; // file offset of the resource directory
 };
 
 inline Bytes buildResourceDirectory(const std::vector<Entry> &entries, uint32_t sectionRva)
@@ -103,10 +103,10 @@ inline Bytes buildResourceDirectory(const std::vector<Entry> &entries, uint32_t 
     // name a language directory, then data entries, strings and data.
     // One type/name per entry keeps the builder simple; tests need no more.
     const size_t n = entries.size();
-    const size_t dirSize = 16 + 8 * n;              // root
-    const size_t nameDirs = dirSize;                 // n name directories, one entry each
-    const size_t langDirs = nameDirs + n * 24;       // n language directories, one entry each
-    const size_t dataEntries = langDirs + n * 24;    // n data entries of 16 bytes
+    const size_t dirSize = 16 + 8 * n;            // root
+    const size_t nameDirs = dirSize;              // n name directories, one entry each
+    const size_t langDirs = nameDirs + n * 24;    // n language directories, one entry each
+    const size_t dataEntries = langDirs + n * 24; // n data entries of 16 bytes
     size_t strings = dataEntries + n * 16;
 
     Bytes b(strings, 0);
@@ -136,10 +136,12 @@ inline Bytes buildResourceDirectory(const std::vector<Entry> &entries, uint32_t 
     // Named entries come first in a directory.
     std::vector<size_t> order;
     for (size_t i = 0; i < n; ++i) {
-        if (std::holds_alternative<std::u16string>(entries[i].type)) order.push_back(i);
+        if (std::holds_alternative<std::u16string>(entries[i].type))
+            order.push_back(i);
     }
     for (size_t i = 0; i < n; ++i) {
-        if (!std::holds_alternative<std::u16string>(entries[i].type)) order.push_back(i);
+        if (!std::holds_alternative<std::u16string>(entries[i].type))
+            order.push_back(i);
     }
 
     std::vector<uint32_t> dataRvas(n);
@@ -186,7 +188,7 @@ inline PeImage buildPe(const std::vector<Entry> &entries, bool withResources = t
     const size_t coff = p + 4;
     f[coff] = 0x4C; // i386
     f[coff + 1] = 0x01;
-    f[coff + 2] = 1;   // one section
+    f[coff + 2] = 1;    // one section
     f[coff + 16] = 224; // optional header size
     const size_t opt = coff + 20;
     f[opt] = 0x0B; // PE32

@@ -10,8 +10,8 @@
 #include <set>
 
 using corvane::ResourceFile;
-using restest::Bytes;
 using restest::buildRes;
+using restest::Bytes;
 using restest::Entry;
 
 namespace {
@@ -176,7 +176,8 @@ TEST(ResFile, RefusesMalformedImagesWithAClearMessage)
     using restest::set32;
     // Offsets: entry 1 starts at 32 (DataSize at 32, HeaderSize at 36).
     const std::vector<Malformed> cases = {
-        {"too short for the empty entry", false, [](Bytes &b) { b.resize(20); }, "shorter than the 32-byte empty entry"},
+        {"too short for the empty entry", false, [](Bytes &b) { b.resize(20); },
+         "shorter than the 32-byte empty entry"},
         {"16-bit resource file", false, [](Bytes &b) { b[0] = 0xFF; }, "does not open with the 32-byte empty entry"},
         {"empty entry with data", false, [](Bytes &b) { b[0] = 4; }, "does not open with"},
         {"header size too small", false, [](Bytes &b) { set32(b, 36, 24); }, "HeaderSize 24"},
@@ -186,9 +187,14 @@ TEST(ResFile, RefusesMalformedImagesWithAClearMessage)
         {"data size wraps", false, [](Bytes &b) { set32(b, 32, 0xFFFFFFFF); }, "run past the end"},
         {"header size wraps", false, [](Bytes &b) { set32(b, 36, 0xFFFFFFFC); }, "run past the end"},
         // The type takes header bytes 8 to 33, its zero at 32 and 33.
-        {"type string without its zero", true, [](Bytes &b) { set32(b, 36, 32); }, "type string has no terminating zero"},
+        {"type string without its zero", true, [](Bytes &b) { set32(b, 36, 32); },
+         "type string has no terminating zero"},
         {"no room after the names", true, [](Bytes &b) { set32(b, 36, 40); }, "leaves no room"},
-        {"trailing garbage", false, [](Bytes &b) { b.insert(b.end(), {1, 2, 3, 4, 5}); }, "entry 7"},
+        {"trailing garbage", false,
+         [](Bytes &b) {
+             b.insert(b.end(), {1, 2, 3, 4, 5});
+         },
+         "entry 7"},
     };
     const Bytes image = buildRes(sampleEntries());
     const Bytes longType = buildRes({{u"ABCDEFGHIJKL", uint16_t{1}, 1033, {9}}});

@@ -22,7 +22,8 @@ LPARAM str(const char *s)
     return reinterpret_cast<LPARAM>(s);
 }
 
-std::vector<std::string> addAll(HWND dialog, int id, std::initializer_list<const char *> names, std::vector<LRESULT> *at = nullptr)
+std::vector<std::string> addAll(HWND dialog, int id, std::initializer_list<const char *> names,
+                                std::vector<LRESULT> *at = nullptr)
 {
     for (const char *n : names) {
         const LRESULT r = send(dialog, id, CB_ADDSTRING, 0, str(n));
@@ -44,10 +45,10 @@ std::vector<std::string> addAll(HWND dialog, int id, std::initializer_list<const
 tt::Dialog extendedDialog()
 {
     tt::Dialog d = tt::optionsDialog();
-    d.items.push_back({2001, tt::kComboBox, 0x50010003, 0, 0, 0, 50, 50, ""});             // unsorted list
-    d.items.push_back({2002, tt::kEdit, 0x50010004, 0, 0, 0, 50, 50, ""});                 // multi-line, no Enter
-    d.items.push_back({2003, tt::kButton, 0x50010006, 0, 0, 0, 50, 10, "&Three"});         // auto 3-state
-    d.items.push_back({2004, tt::kButton, 0x50020009, 0, 0, 0, 50, 10, "Other group"});    // radio, own group
+    d.items.push_back({2001, tt::kComboBox, 0x50010003, 0, 0, 0, 50, 50, ""});          // unsorted list
+    d.items.push_back({2002, tt::kEdit, 0x50010004, 0, 0, 0, 50, 50, ""});              // multi-line, no Enter
+    d.items.push_back({2003, tt::kButton, 0x50010006, 0, 0, 0, 50, 10, "&Three"});      // auto 3-state
+    d.items.push_back({2004, tt::kButton, 0x50020009, 0, 0, 0, 50, 10, "Other group"}); // radio, own group
     return d;
 }
 
@@ -62,8 +63,10 @@ TEST_F(Controls, SortedListOrdersIgnoringCaseAndReportsWhereEachEntryWent)
 {
     runOptions([](LiveDialog &d) {
         std::vector<LRESULT> at;
-        const auto items = addAll(d.window(), kFonts, {"beta", "Alpha", "gamma", "ALPHA2", "alpha", "_under", "Zed", "\xC9tude"}, &at);
-        EXPECT_EQ(items, (std::vector<std::string>{"_under", "Alpha", "alpha", "ALPHA2", "beta", "gamma", "Zed", "\xC9tude"}));
+        const auto items =
+            addAll(d.window(), kFonts, {"beta", "Alpha", "gamma", "ALPHA2", "alpha", "_under", "Zed", "\xC9tude"}, &at);
+        EXPECT_EQ(items,
+                  (std::vector<std::string>{"_under", "Alpha", "alpha", "ALPHA2", "beta", "gamma", "Zed", "\xC9tude"}));
         // Each CB_ADDSTRING answers the index the entry took at that moment.
         EXPECT_EQ(at, (std::vector<LRESULT>{0, 0, 2, 1, 1, 0, 6, 7}));
         EXPECT_EQ(d.items(kFonts), items);
@@ -88,11 +91,11 @@ TEST_F(Controls, FindStringExactSearchesAfterTheStartIndexAndWrapsRound)
             LRESULT found;
         } rows[] = {
             {static_cast<WPARAM>(-1), "ZETA", 0}, // -1: from the top
-            {0, "ZETA", 2},                      // after 0, so 0 itself comes last
-            {2, "zeta", 0},                      // wraps round
-            {1, "alpha", 1},                     // the start entry is searched last
-            {99, "alpha", 1},                    // beyond the end: from the top
-            {0, "alph", CB_ERR},                 // exact: no prefixes
+            {0, "ZETA", 2},                       // after 0, so 0 itself comes last
+            {2, "zeta", 0},                       // wraps round
+            {1, "alpha", 1},                      // the start entry is searched last
+            {99, "alpha", 1},                     // beyond the end: from the top
+            {0, "alph", CB_ERR},                  // exact: no prefixes
             {0, "", CB_ERR},
             {0, "nothing", CB_ERR},
         };
@@ -113,7 +116,7 @@ TEST_F(Controls, SelectionAndEntryText)
         EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), CB_ERR);
         EXPECT_EQ(send(w, kFonts, CB_SETCURSEL, 1), 1);
         EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), 1);
-        EXPECT_EQ(d.text(kFonts), "Courier"); // the window text is the selected entry
+        EXPECT_EQ(d.text(kFonts), "Courier");                // the window text is the selected entry
         EXPECT_EQ(send(w, kFonts, CB_SETCURSEL, 2), CB_ERR); // out of range clears
         EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), CB_ERR);
         EXPECT_EQ(d.text(kFonts), "");
@@ -463,7 +466,8 @@ TEST_F(Controls, SelectionMessagesFollowTheProgram)
         SetDlgItemTextA(d.window(), kText, "abcdef");
         SendMessageA(edit, 0x00B1 /* EM_SETSEL */, 1, 3);
         DWORD start = 0, end = 0;
-        EXPECT_EQ(SendMessageA(edit, 0x00B0 /* EM_GETSEL */, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end)),
+        EXPECT_EQ(SendMessageA(edit, 0x00B0 /* EM_GETSEL */, reinterpret_cast<WPARAM>(&start),
+                               reinterpret_cast<LPARAM>(&end)),
                   (3 << 16) | 1);
         EXPECT_EQ(start, 1u);
         EXPECT_EQ(end, 3u);

@@ -69,10 +69,10 @@ TEST_F(DialogManager, WhereTheFocusStartsDependsOnWhatInitialisationAnswers)
         bool focusText;
         int32_t expected;
     } rows[] = {
-        {1, false, IDOK},  // the dialog manager's choice
-        {1, true, IDOK},   // ...even over the procedure's
-        {0, true, kText},  // the procedure's choice
-        {0, false, IDOK},  // nothing chosen: the first tab stop once shown
+        {1, false, IDOK}, // the dialog manager's choice
+        {1, true, IDOK},  // ...even over the procedure's
+        {0, true, kText}, // the procedure's choice
+        {0, false, IDOK}, // nothing chosen: the first tab stop once shown
     };
     for (const Row &r : rows) {
         gBehaviour = {};
@@ -172,7 +172,9 @@ TEST_F(DialogManager, AFailingStepIsReportedAndTheDialogStillCloses)
     EXPECT_NE(report().error.find("step 2 (click 4242)"), std::string::npos) << report().error;
     EXPECT_NE(report().error.find("no control 4242"), std::string::npos) << report().error;
 
-    EXPECT_EQ(run(tt::optionsDialog(), Script().then("throws", [](LiveDialog &) { throw std::runtime_error("boom"); }), false), 0);
+    EXPECT_EQ(run(tt::optionsDialog(), Script().then("throws", [](LiveDialog &) { throw std::runtime_error("boom"); }),
+                  false),
+              0);
     EXPECT_NE(report().error.find("boom"), std::string::npos);
 }
 
@@ -301,7 +303,8 @@ TEST_F(DialogManager, DialogBoxParamFindsTheTemplateAmongTheModulesResources)
     const auto res = optionsRes();
     QmModuleDescriptor module = descriptorOf(res);
     queueScript(Script().check(kBold).ok());
-    EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 5), 1);
+    EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 5),
+              1);
     EXPECT_EQ(report().resourceId, 101);
     EXPECT_EQ(report().stepsRun, 2u);
     queueScript(Script().cancel());
@@ -343,10 +346,12 @@ TEST_F(DialogManager, DialogCreationCanBeMadeToFail)
     QmModuleDescriptor module = descriptorOf(res);
     setDialogCreationFails(true);
     queueScript(Script().ok());
-    EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 0), -1);
+    EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 0),
+              -1);
     EXPECT_TRUE(gMessages.empty());
     EXPECT_FALSE(report().created);
     EXPECT_EQ(queuedScripts(), 1u); // no dialog took it
     setDialogCreationFails(false);
-    EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 0), 1);
+    EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 0),
+              1);
 }

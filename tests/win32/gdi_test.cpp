@@ -147,7 +147,8 @@ TEST_F(Gdi, TheLibrarysFontsOncePerFaceWithTheirKind)
     CorvaneFontDesc first{};
     ASSERT_EQ(CorvaneGetFontDesc(0, &first), 0);
     EXPECT_EQ(gSeen[0].face, first.faceName);
-    EXPECT_EQ(gSeen[0].type, first.scalable ? static_cast<DWORD>(TRUETYPE_FONTTYPE) : static_cast<DWORD>(RASTER_FONTTYPE));
+    EXPECT_EQ(gSeen[0].type,
+              first.scalable ? static_cast<DWORD>(TRUETYPE_FONTTYPE) : static_cast<DWORD>(RASTER_FONTTYPE));
 
     // A list set by a test replaces them until the library's are asked for again.
     setFontList({{"Only", "Only"}});

@@ -51,7 +51,8 @@ TEST_F(ScriptText, TabAndEnterInTypedTextAreKeys)
     // Tab leaves the field for OK, where "b" is the Bold mnemonic; Enter on
     // the box then presses the default button.
     EXPECT_EQ(run(tt::optionsDialog(), Script::parse("focus 1000\ntype a\\tb\\n")), 1);
-    EXPECT_EQ(commands(), (std::vector<std::pair<uint16_t, uint16_t>>{{1000, 0x0400}, {1000, 0x0300}, {1002, 0}, {IDOK, 0}}));
+    EXPECT_EQ(commands(),
+              (std::vector<std::pair<uint16_t, uint16_t>>{{1000, 0x0400}, {1000, 0x0300}, {1002, 0}, {IDOK, 0}}));
 }
 
 TEST_F(ScriptText, TypedTextKeepsItsSpacesAndEscapes)
@@ -102,9 +103,11 @@ TEST(CodePage, CaseFoldingAndOrdering)
         const char *b;
         int order;
     } rows[] = {
-        {"abc", "ABC", 0},   {"\xC9t\xE9", "\xE9T\xC9", 0}, {"\x8A", "\x9A", 0}, {"\x9F", "\xFF", 0},
+        {"abc", "ABC", 0},    {"\xC9t\xE9", "\xE9T\xC9", 0},
+        {"\x8A", "\x9A", 0},  {"\x9F", "\xFF", 0},
         {"\xD7", "\xF7", -1}, // multiplication and division signs are not a pair
-        {"a", "ab", -1},     {"B", "a", 1},                 {"_", "a", -1},      {"", "", 0},
+        {"a", "ab", -1},      {"B", "a", 1},
+        {"_", "a", -1},       {"", "", 0},
     };
     for (const Row &r : rows) {
         EXPECT_EQ(compareNoCase(r.a, r.b), r.order) << r.a << " / " << r.b;

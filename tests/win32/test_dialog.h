@@ -19,10 +19,10 @@ struct Message {
 };
 
 struct ProcBehaviour {
-    INT_PTR initResult = 1;                 // what WM_INITDIALOG answers
-    std::function<void(HWND)> onInit;       // runs inside WM_INITDIALOG
+    INT_PTR initResult = 1;                      // what WM_INITDIALOG answers
+    std::function<void(HWND)> onInit;            // runs inside WM_INITDIALOG
     std::function<void(HWND, WPARAM)> onCommand; // runs on every WM_COMMAND
-    bool endOnOkCancel = true;              // OK ends with 1, Cancel with 0
+    bool endOnOkCancel = true;                   // OK ends with 1, Cancel with 0
 };
 
 inline ProcBehaviour gBehaviour;
