@@ -66,6 +66,12 @@ struct EffectWorld {
     QdRect extent;     /* the part of the output the host needs */
     uint8_t host1[40]; /* host-owned: bytes 36-75 */
 };
+QM_ABI_SIZE(EffectWorld, 76);
+QM_ABI_OFFSET(EffectWorld, data, 12);
+QM_ABI_OFFSET(EffectWorld, rowBytes, 16);
+QM_ABI_OFFSET(EffectWorld, width, 20);
+QM_ABI_OFFSET(EffectWorld, height, 24);
+QM_ABI_OFFSET(EffectWorld, extent, 28);
 
 /* ---------------------------------------------------------------------
  * ParamDef: one parameter definition, 148 bytes on the 32-bit host. The
@@ -122,6 +128,30 @@ struct ParamDef {
     char name[40];     /* zero-terminated name from byte 16; the rest is the host's */
     ParamValue u;      /* type-specific fields from byte 56 */
 };
+QM_ABI_SIZE(ParamDef, 148);
+QM_ABI_OFFSET(ParamDef, paramType, 12);
+QM_ABI_OFFSET(ParamDef, name, 16);
+QM_ABI_OFFSET(ParamDef, u, 56);
+QM_ABI_OFFSET(ParamDef, u.slider.value, 56);
+QM_ABI_OFFSET(ParamDef, u.slider.text1, 60);
+QM_ABI_OFFSET(ParamDef, u.slider.text2, 92);
+QM_ABI_OFFSET(ParamDef, u.slider.min1, 124);
+QM_ABI_OFFSET(ParamDef, u.slider.max1, 128);
+QM_ABI_OFFSET(ParamDef, u.slider.min2, 132);
+QM_ABI_OFFSET(ParamDef, u.slider.max2, 136);
+QM_ABI_OFFSET(ParamDef, u.slider.dflt, 140);
+QM_ABI_OFFSET(ParamDef, u.slider.unused, 144);
+QM_ABI_OFFSET(ParamDef, u.point.x, 56);
+QM_ABI_OFFSET(ParamDef, u.point.y, 60);
+QM_ABI_OFFSET(ParamDef, u.point.flag, 67);
+QM_ABI_OFFSET(ParamDef, u.point.dfltX, 68);
+QM_ABI_OFFSET(ParamDef, u.point.dfltY, 72);
+QM_ABI_OFFSET(ParamDef, u.color.value, 56);
+QM_ABI_OFFSET(ParamDef, u.color.dflt, 60);
+QM_ABI_OFFSET(ParamDef, u.checkbox.value, 56);
+QM_ABI_OFFSET(ParamDef, u.checkbox.dflt, 60);
+QM_ABI_OFFSET(ParamDef, u.checkbox.label, 64);
+QM_ABI_OFFSET(ParamDef, u.layer.height, 80);
 
 /* ---------------------------------------------------------------------
  * SamplingBlock: the host's sampler parameter block (84 bytes on the
@@ -132,6 +162,8 @@ struct SamplingBlock {
     EffectWorld *src; /* world to sample */
     uint8_t host1[68];
 };
+QM_ABI_SIZE(SamplingBlock, 84);
+QM_ABI_OFFSET(SamplingBlock, src, 12);
 
 /* ---------------------------------------------------------------------
  * HostUtilTable: the host's utility functions. Slots the effect does not
@@ -174,6 +206,18 @@ struct HostUtilTable {
     void (*copyString)(char *dst, const char *src);
     HostReservedFn reserved44[4];
 };
+QM_ABI_OFFSET(HostUtilTable, sampleAt, 4);
+QM_ABI_OFFSET(HostUtilTable, copyWorld, 32);
+QM_ABI_OFFSET(HostUtilTable, fillWorld, 36);
+QM_ABI_OFFSET(HostUtilTable, iterate, 44);
+QM_ABI_OFFSET(HostUtilTable, newWorld, 56);
+QM_ABI_OFFSET(HostUtilTable, getWorldPort, 60);
+QM_ABI_OFFSET(HostUtilTable, disposeWorld, 64);
+QM_ABI_OFFSET(HostUtilTable, newHandle, 84);
+QM_ABI_OFFSET(HostUtilTable, disposeHandle, 96);
+QM_ABI_OFFSET(HostUtilTable, formatString, 168);
+QM_ABI_OFFSET(HostUtilTable, copyString, 172);
+QM_ABI_SIZE(HostUtilTable, 192);
 
 /* ---------------------------------------------------------------------
  * HostInData: read-only for the effect.
@@ -205,75 +249,6 @@ struct HostInData {
     Handle sequenceData; /* this instance's settings record, or null */
     uint8_t host6[32];
 };
-
-/* ---------------------------------------------------------------------
- * HostOutData: written by the effect, read by the host after a command.
- */
-enum { kReturnMessageSize = 256 };
-
-struct HostOutData {
-    int32_t effectVersion;
-    uint8_t host0[32];
-    Handle globalData;
-    int32_t numParams;
-    Handle sequenceData;
-    uint8_t host1[20];
-    int32_t outFlags;
-    char returnMessage[kReturnMessageSize];
-};
-
-#ifdef __cplusplus
-}
-#endif
-
-QM_ABI_SIZE(EffectWorld, 76);
-QM_ABI_OFFSET(EffectWorld, data, 12);
-QM_ABI_OFFSET(EffectWorld, rowBytes, 16);
-QM_ABI_OFFSET(EffectWorld, width, 20);
-QM_ABI_OFFSET(EffectWorld, height, 24);
-QM_ABI_OFFSET(EffectWorld, extent, 28);
-
-QM_ABI_SIZE(ParamDef, 148);
-QM_ABI_OFFSET(ParamDef, paramType, 12);
-QM_ABI_OFFSET(ParamDef, name, 16);
-QM_ABI_OFFSET(ParamDef, u, 56);
-QM_ABI_OFFSET(ParamDef, u.slider.value, 56);
-QM_ABI_OFFSET(ParamDef, u.slider.text1, 60);
-QM_ABI_OFFSET(ParamDef, u.slider.text2, 92);
-QM_ABI_OFFSET(ParamDef, u.slider.min1, 124);
-QM_ABI_OFFSET(ParamDef, u.slider.max1, 128);
-QM_ABI_OFFSET(ParamDef, u.slider.min2, 132);
-QM_ABI_OFFSET(ParamDef, u.slider.max2, 136);
-QM_ABI_OFFSET(ParamDef, u.slider.dflt, 140);
-QM_ABI_OFFSET(ParamDef, u.slider.unused, 144);
-QM_ABI_OFFSET(ParamDef, u.point.x, 56);
-QM_ABI_OFFSET(ParamDef, u.point.y, 60);
-QM_ABI_OFFSET(ParamDef, u.point.flag, 67);
-QM_ABI_OFFSET(ParamDef, u.point.dfltX, 68);
-QM_ABI_OFFSET(ParamDef, u.point.dfltY, 72);
-QM_ABI_OFFSET(ParamDef, u.color.value, 56);
-QM_ABI_OFFSET(ParamDef, u.color.dflt, 60);
-QM_ABI_OFFSET(ParamDef, u.checkbox.value, 56);
-QM_ABI_OFFSET(ParamDef, u.checkbox.dflt, 60);
-QM_ABI_OFFSET(ParamDef, u.checkbox.label, 64);
-QM_ABI_OFFSET(ParamDef, u.layer.height, 80);
-
-QM_ABI_SIZE(SamplingBlock, 84);
-QM_ABI_OFFSET(SamplingBlock, src, 12);
-
-QM_ABI_OFFSET(HostUtilTable, sampleAt, 4);
-QM_ABI_OFFSET(HostUtilTable, copyWorld, 32);
-QM_ABI_OFFSET(HostUtilTable, fillWorld, 36);
-QM_ABI_OFFSET(HostUtilTable, iterate, 44);
-QM_ABI_OFFSET(HostUtilTable, newWorld, 56);
-QM_ABI_OFFSET(HostUtilTable, getWorldPort, 60);
-QM_ABI_OFFSET(HostUtilTable, disposeWorld, 64);
-QM_ABI_OFFSET(HostUtilTable, newHandle, 84);
-QM_ABI_OFFSET(HostUtilTable, disposeHandle, 96);
-QM_ABI_OFFSET(HostUtilTable, formatString, 168);
-QM_ABI_OFFSET(HostUtilTable, copyString, 172);
-QM_ABI_SIZE(HostUtilTable, 192);
-
 QM_ABI_OFFSET(HostInData, addParam, 8);
 QM_ABI_OFFSET(HostInData, checkAbort, 12);
 QM_ABI_OFFSET(HostInData, openStringTable, 36);
@@ -291,11 +266,30 @@ QM_ABI_OFFSET(HostInData, globalData, 212);
 QM_ABI_OFFSET(HostInData, sequenceData, 216);
 QM_ABI_SIZE(HostInData, 252);
 
+/* ---------------------------------------------------------------------
+ * HostOutData: written by the effect, read by the host after a command.
+ */
+enum { kReturnMessageSize = 256 };
+
+struct HostOutData {
+    int32_t effectVersion;
+    uint8_t host0[32];
+    Handle globalData;
+    int32_t numParams;
+    Handle sequenceData;
+    uint8_t host1[20];
+    int32_t outFlags;
+    char returnMessage[kReturnMessageSize];
+};
 QM_ABI_OFFSET(HostOutData, effectVersion, 0);
 QM_ABI_OFFSET(HostOutData, globalData, 36);
 QM_ABI_OFFSET(HostOutData, numParams, 40);
 QM_ABI_OFFSET(HostOutData, sequenceData, 44);
 QM_ABI_OFFSET(HostOutData, outFlags, 68);
 QM_ABI_OFFSET(HostOutData, returnMessage, 72);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

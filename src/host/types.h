@@ -56,6 +56,11 @@ typedef struct QdRect {
     int16_t bottom;
     int16_t right;
 } QdRect;
+QM_ABI_SIZE(QdRect, 8);
+QM_ABI_OFFSET(QdRect, top, 0);
+QM_ABI_OFFSET(QdRect, left, 2);
+QM_ABI_OFFSET(QdRect, bottom, 4);
+QM_ABI_OFFSET(QdRect, right, 6);
 
 /* 16.16 rectangle: left, top, right, bottom. */
 typedef struct FixedRect {
@@ -64,6 +69,7 @@ typedef struct FixedRect {
     Fixed right;
     Fixed bottom;
 } FixedRect;
+QM_ABI_SIZE(FixedRect, 16);
 
 /* One 32-bit host pixel, memory order alpha, red, green, blue. As a
  * little-endian word alpha is bits 0-7 and blue bits 24-31. */
@@ -73,21 +79,14 @@ typedef struct HostPixel {
     uint8_t green;
     uint8_t blue;
 } HostPixel;
-
-#ifdef __cplusplus
-}
-#endif
-
-QM_ABI_SIZE(QdRect, 8);
-QM_ABI_OFFSET(QdRect, top, 0);
-QM_ABI_OFFSET(QdRect, left, 2);
-QM_ABI_OFFSET(QdRect, bottom, 4);
-QM_ABI_OFFSET(QdRect, right, 6);
-QM_ABI_SIZE(FixedRect, 16);
 QM_ABI_SIZE(HostPixel, 4);
 QM_ABI_OFFSET(HostPixel, alpha, 0);
 QM_ABI_OFFSET(HostPixel, red, 1);
 QM_ABI_OFFSET(HostPixel, green, 2);
 QM_ABI_OFFSET(HostPixel, blue, 3);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
