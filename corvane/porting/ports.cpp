@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <unordered_set>
 
@@ -92,6 +93,32 @@ bool insertLive(Port *p)
         return false;
     }
 }
+
+// Guards for a port under construction: each releases its part unless the
+// port was completed.
+struct FreePixels {
+    void operator()(char *pixels) const { std::free(pixels); }
+};
+using PixelsGuard = std::unique_ptr<char, FreePixels>;
+using PortGuard = std::unique_ptr<Port>;
+
+// A port's entry in the live table, taken out again unless kept.
+class LiveGuard {
+public:
+    explicit LiveGuard(Port *p) : port_(p && insertLive(p) ? p : nullptr) {}
+    ~LiveGuard()
+    {
+        if (port_)
+            table().live.erase(port_);
+    }
+    LiveGuard(const LiveGuard &) = delete;
+    LiveGuard &operator=(const LiveGuard &) = delete;
+    explicit operator bool() const { return port_ != nullptr; }
+    void keep() { port_ = nullptr; }
+
+private:
+    Port *port_;
+};
 
 Port *livePort(const void *p)
 {
@@ -397,30 +424,22 @@ int16_t NewGWorld(GWorldPtr *offscreen, int16_t depth, const QdRect *bounds, voi
     if (allocationShouldFail())
         return fail(memFullErr);
     size_t size = static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
-    char *pixels = static_cast<char *>(std::malloc(size));
+    PixelsGuard pixels(static_cast<char *>(std::malloc(size)));
     if (!pixels)
         return fail(memFullErr);
-    clearToWhite(pixels, size, depth);
-    Port *p = makePort(PortKind::Offscreen, *bounds, depth, pixels, rowBytes);
-    if (!p) {
-        std::free(pixels);
+    clearToWhite(pixels.get(), size, depth);
+    PortGuard p(makePort(PortKind::Offscreen, *bounds, depth, pixels.get(), rowBytes));
+    if (!p)
         return fail(memFullErr);
-    }
     p->pixelsLocked = false;
-    PortTable &t = table();
-    if (!insertLive(p)) {
-        delete p;
-        std::free(pixels);
+    LiveGuard live(p.get());
+    if (!live || !registerMovable(&p->movable))
         return fail(memFullErr);
-    }
-    if (!registerMovable(&p->movable)) {
-        t.live.erase(p);
-        delete p;
-        std::free(pixels);
-        return fail(memFullErr);
-    }
-    ++t.offscreens;
-    *offscreen = &p->head;
+    // Complete: from here the port owns its pixels and the table owns the port.
+    live.keep();
+    pixels.release();
+    ++table().offscreens;
+    *offscreen = &p.release()->head;
     setError(noErr);
     return noErr;
 }
@@ -474,19 +493,16 @@ GWorldPtr CorvaneNewPortOnPixels(HostPixel *base, int32_t rowBytes, int32_t widt
         return nullptr;
     }
     QdRect bounds{0, 0, static_cast<int16_t>(height), static_cast<int16_t>(width)};
-    Port *p = makePort(PortKind::HostPixels, bounds, 32, reinterpret_cast<char *>(base), rowBytes);
-    if (!p) {
+    PortGuard p(makePort(PortKind::HostPixels, bounds, 32, reinterpret_cast<char *>(base), rowBytes));
+    LiveGuard live(p.get());
+    if (!p || !live) {
         setError(memFullErr);
         return nullptr;
     }
-    if (!insertLive(p)) {
-        delete p;
-        setError(memFullErr);
-        return nullptr;
-    }
+    live.keep();
     ++table().hostPorts;
     setError(noErr);
-    return &p->head;
+    return &p.release()->head;
 }
 
 void CorvaneDisposePort(GWorldPtr port)
