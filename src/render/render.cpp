@@ -20,6 +20,14 @@ bool Fits16(int64_t v)
     return v >= INT16_MIN && v <= INT16_MAX;
 }
 
+// The allowance only ever widens: a font that reports a negative widest
+// character would otherwise narrow the section, down to nothing at all, and
+// visible text would silently not be drawn.
+int16_t WideningOf(int16_t rightAllowance)
+{
+    return std::max<int16_t>(rightAllowance, 0);
+}
+
 bool FitsFixed(int64_t v)
 {
     return v >= INT32_MIN && v <= INT32_MAX;
@@ -70,8 +78,6 @@ int32_t RenderDraft(RenderJob &job)
         return 0;
     const int32_t width = place.section.right - place.section.left;
     const int32_t height = place.section.bottom - place.section.top;
-    if (width <= 0) // only a negative allowance can do this: nothing to draw
-        return 0;
 
     HostUtilTable *utils = job.in->utils;
     const EffectRef ref = job.in->effectRef;
@@ -262,7 +268,7 @@ bool PlaceDraftBlock(const QdRect *blockRect1x, int16_t rightAllowance, Fixed px
         MakeQdRect(block.left - asideLeft, block.top - asideTop, block.right + asideRight, block.bottom + asideBottom);
 
     // Widened after clipping, so it may reach past the output; the host clips.
-    section.right = Clamp16(int64_t{section.right} + rightAllowance);
+    section.right = Clamp16(int64_t{section.right} + WideningOf(rightAllowance));
     placement->section = section;
     return true;
 }
@@ -305,7 +311,7 @@ bool PlaceHighQualityBlock(const QdRect *blockRect4x, int16_t rightAllowance, Fi
     // Relative to the block: within the block's own size, far inside 32 bits.
     OffsetFixedRect(&section, -block.left, -block.top);
     FixedToQdRect(&section, &placement->sectionQd);
-    placement->sectionQd.right = Clamp16(int64_t{placement->sectionQd.right} + rightAllowance);
+    placement->sectionQd.right = Clamp16(int64_t{placement->sectionQd.right} + WideningOf(rightAllowance));
 
     FixedRect area;
     QdToFixedRect(&placement->sectionQd, &area);

@@ -423,6 +423,21 @@ TEST_F(RenderTest, OversizedHighQualitySectionFailsCleanly)
     EXPECT_EQ(host.newWorlds[0].width, 44 + 8192);
 }
 
+TEST_F(RenderTest, NegativeAllowanceDrawsTheSectionUnwidened)
+{
+    // A font whose widest character is reported below zero: its allowance
+    // would cut the 44-pixel section to nothing.
+    fake::state().metrics[18].fm.widMax = -200 << 16;
+    for (int32_t quality : {0, 1}) {
+        SCOPED_TRACE(quality);
+        host.newWorlds.clear();
+        EXPECT_EQ(host.render(quality), 0);
+        ASSERT_EQ(host.newWorlds.size(), 1u);
+        EXPECT_EQ(host.newWorlds[0].width, 44);
+        ExpectNothingHeld();
+    }
+}
+
 TEST_F(RenderTest, ProgressStopsAt32767)
 {
     host.paramDefs[0].u.layer.height = 32760;
