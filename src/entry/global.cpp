@@ -72,11 +72,10 @@ extern "C" int32_t CmdGlobalSetupHandler(HostInData *in, HostOutData *out, Param
 
 extern "C" int32_t CmdGlobalTeardownHandler(HostInData *in, HostOutData *out, ParamDef **, EffectWorld *)
 {
-    // Nothing was registered (setup failed or never ran): nothing to undo.
-    if (!HasGlobalBlock(in)) {
-        out->globalData = nullptr;
+    // Nothing was registered (setup failed or never ran): nothing to undo. A
+    // presented block that is empty stays the host's, named where it was.
+    if (!HasGlobalBlock(in))
         return 0;
-    }
     in->closeStringTable(GetStringTableRef(in));
     *reinterpret_cast<StringTableRef *>(*out->globalData) = 0;
     in->utils->disposeHandle(in->globalData);

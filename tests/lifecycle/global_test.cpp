@@ -106,6 +106,16 @@ TEST_F(Global, TeardownReleasesTheTableAndTheBlock)
     EXPECT_TRUE(host.misuses().empty());
 }
 
+TEST_F(Global, TeardownLeavesAnEmptyBlockWithTheHost)
+{
+    char *master = nullptr;
+    Handle empty = &master;
+    host.in().globalData = host.out().globalData = empty;
+    EXPECT_EQ(host.callMain(CmdGlobalTeardown), 0);
+    EXPECT_EQ(host.out().globalData, empty);
+    EXPECT_EQ(host.calls(Service::CloseStringTable), 0);
+}
+
 } // namespace
 
 namespace {
