@@ -68,15 +68,60 @@ int32_t ReportNoGlobalBlock(const HostInData *in, HostOutData *out);
 /* Copies string-table entry `index` into out->returnMessage. */
 void ReportMessage(const HostInData *in, HostOutData *out, StringTableRef table, int32_t index);
 
+/*
+ * The command handlers. "Presents" is what the host hands in; "leaves" is
+ * what the module writes back; the result is what `main` returns. Every
+ * handler other than global setup and about answers a command that arrives
+ * without the global block with 512, the damaged-structure message and
+ * flags 256 (ReportNoGlobalBlock).
+ */
+
+/* About. Presents: the global block, or none. Leaves: the formatted about
+ * text in returnMessage. Returns 0. */
 int32_t CmdAboutHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
+
+/* Global setup. Presents: no global block. Leaves: a new global block holding
+ * the string table's value in out->globalData, effectVersion and outFlags
+ * 0x61. On failure nothing stays open or allocated; 0x100 is added to
+ * outFlags with the module's own message, and the host's or library's code
+ * (4 for no block) is returned. */
 int32_t CmdGlobalSetupHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
+
+/* Global teardown. Presents: the global block. Leaves: the table closed, the
+ * block disposed and out->globalData null. A missing or empty block is left
+ * where it was. Returns 0. */
 int32_t CmdGlobalTeardownHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
+
+/* Parameter setup. Presents: the global block. Leaves: Size, Position, Text
+ * Color and the check box added through addParam, one reused record, and
+ * numParams 5. Returns addParam's first non-zero code, else 0. */
 int32_t CmdParamSetupHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
+
+/* Instance setup. Presents: the global block, no record. Leaves: a blank
+ * record in out->sequenceData and outFlags 128. No memory: -108 with entry 5
+ * and flags 256. */
 int32_t CmdInstanceSetupHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
+
+/* Instance re-setup. Presents: a stored record (or none). Leaves: the record
+ * kept as it is, or a blank one in out->sequenceData in place of none or of
+ * a record of an unknown version. An empty handle or a wrong magic: 512 with
+ * entry 6 and flags 256, the record left with the host. */
 int32_t CmdInstanceResetupHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
+
+/* Instance teardown. Presents: the record, or none. Leaves: the record
+ * disposed and out->sequenceData null. Returns 0. */
 int32_t CmdInstanceTeardownHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
-/* The options command: edits the record named by in->sequenceData. */
+
+/* The options command. Presents: the record. Leaves: the text, font, style
+ * and alignment the user chose written into the record, or every byte as it
+ * was on Cancel (517). A damaged record: 512 with entry 6 and flags 256. */
 int32_t RunOptionsDialog(HostInData *in, HostOutData *out);
+
+/* Render. Presents: the record, the five parameters (slot 0 the input layer)
+ * and the output world. Leaves: every output pixel written (the text over
+ * transparent black, or over the input) and every world, offscreen and lock
+ * it took released. A damaged record: 512 with entry 6 and flags 256, the
+ * output untouched. Host, library and cancel codes are passed back. */
 int32_t CmdRenderHandler(HostInData *in, HostOutData *out, ParamDef **params, EffectWorld *output);
 
 #ifdef __cplusplus
