@@ -212,6 +212,154 @@ int renderFrames(Session &session, const RenderJob &job)
     return kExitOk;
 }
 
+// A render as the command line describes it, checked before the module loads.
+struct RenderPlan {
+    RenderJob job;
+    std::optional<TextChoice> choice; // a new layer's text options, when text is given
+    LayerSpec newLayer;               // its parameters
+};
+
+std::string renderText(const RenderOptions &o)
+{
+    if (!o.text.empty() && !o.textOption.empty())
+        throw UsageError("give the text once: as an argument or with --text");
+    return o.textOption.empty() ? o.text : o.textOption;
+}
+
+// The project's settings with the command line's over them.
+Project projectFor(const RenderOptions &o)
+{
+    if (o.draft && o.highQuality)
+        throw UsageError("give either --draft or --high-quality, not both");
+    Project project;
+    if (!o.project.empty())
+        project = loadProject(o.project);
+    applyPlateOptions(o, project.plate);
+    if (o.draft || o.highQuality)
+        project.draft = o.draft;
+    if (!o.downsample.empty())
+        project.downsample = parseDownsample(o.downsample);
+    if (!o.frames.empty())
+        project.frames = parseFrameRange(o.frames);
+    return project;
+}
+
+// The new layer the command line's text describes.
+void planNewLayer(const RenderOptions &o, const std::string &text, RenderPlan &plan)
+{
+    TextChoice choice;
+    choice.lines = splitTextLines(text);
+    textForTyping(choice.lines); // refuses what cannot be typed, before the module loads
+    if (!o.font.empty())
+        choice.font = o.font;
+    choice.bold = o.bold;
+    choice.italic = o.italic;
+    choice.underline = o.underline;
+    choice.outline = o.outline;
+    choice.alignment = parseAlignment(o.align);
+    plan.choice = std::move(choice);
+
+    LayerSpec &layer = plan.newLayer;
+    layer.composite = o.composite;
+    layer.tracks.size = buildTrack<int32_t>(o.size, o.sizeKeys, "size", "size", [](const std::string &s) {
+        return parseInt(s, "size", -1000000, 1000000);
+    });
+    layer.tracks.position = buildTrack<Position>(o.position, o.positionKeys, "position", "position", parsePosition);
+    layer.tracks.colour = buildTrack<Rgb>(o.colour, o.colourKeys, "colour", "color", parseColour);
+}
+
+// The frames to render: as given, else the span of every layer's keyframes.
+FrameRange framesFor(const RenderPlan &plan)
+{
+    if (plan.job.project.frames)
+        return *plan.job.project.frames;
+    std::optional<FrameRange> range;
+    auto widen = [&range](const Tracks &tracks) {
+        if (auto r = tracks.keyedRange())
+            range = range ? FrameRange{std::min(range->first, r->first), std::max(range->last, r->last)} : *r;
+    };
+    for (const auto &l : plan.job.project.layers)
+        widen(l.tracks);
+    if (plan.choice)
+        widen(plan.newLayer.tracks);
+    return range.value_or(FrameRange{1, 1});
+}
+
+void checkOutput(const RenderJob &job)
+{
+    if (job.output.empty())
+        return;
+    if (job.frames.count() > 1 && !hasFramePattern(job.output))
+        throw UsageError("frames " + std::to_string(job.frames.first) + "-" + std::to_string(job.frames.last) +
+                         " make a sequence: put the frame number in the output name, e.g. -o out.%04d.png");
+    if (!canWriteFormat(job.output))
+        throw UsageError("cannot write \"" + job.output + "\": unknown image format; this build writes " +
+                         supportedFormats());
+}
+
+RenderPlan planRender(const RenderOptions &o)
+{
+    const std::string text = renderText(o);
+    const bool textGiven = !text.empty();
+    RenderPlan plan;
+    plan.job.project = projectFor(o);
+    if (!o.project.empty() && !textGiven && layerOptionsGiven(o))
+        throw UsageError("font, style, size, position, colour and composite options describe a new layer over "
+                         "the project's: give its text too (the project's own layers keep their settings)");
+    if (o.project.empty() && !textGiven)
+        throw UsageError("nothing to draw: give the text (quillomark render \"Hello\" -o out.png) or a project "
+                         "(--project FILE)");
+    if (o.output.empty() && o.saveProject.empty())
+        throw UsageError("say where to write the image with -o FILE (e.g. -o out.png or -o out.%04d.png for a "
+                         "sequence), or save a project with --save-project FILE");
+    if (textGiven)
+        planNewLayer(o, text, plan);
+
+    RenderJob &job = plan.job;
+    job.frames = framesFor(plan);
+    job.output = o.output;
+    job.progress = o.progress;
+    job.quiet = o.quiet;
+    job.listFiles = o.listFiles;
+    checkOutput(job);
+    const std::string &image = job.project.plate.image;
+    if (!image.empty() && !fs::exists(image))
+        throw ImageError("cannot read image \"" + image + "\": no such file");
+    return plan;
+}
+
+// Loads the module and gives it every layer: the project's through their
+// stored records, the new one through the options dialog.
+std::unique_ptr<Session> openLayers(const std::string &modulePath, const RenderPlan &plan,
+                                    const std::string &projectPath)
+{
+    auto session = openSession(modulePath);
+    const auto &layers = plan.job.project.layers;
+    for (size_t i = 0; i < layers.size(); ++i) {
+        try {
+            checkSizes(layers[i].tracks.size, session->sizeRange(), "layer " + std::to_string(i + 1) + ": ");
+        } catch (const UsageError &e) {
+            throw ProjectError("project \"" + projectPath + "\": " + e.what());
+        }
+        session->addLayerFromRecord(layers[i], static_cast<int32_t>(i + 1));
+    }
+    if (plan.choice) {
+        checkSizes(plan.newLayer.tracks.size, session->sizeRange(), "");
+        session->addLayerFromDialog(*plan.choice, plan.newLayer);
+    }
+    return session;
+}
+
+// A frame range given on the command line is saved with the project; a
+// range derived from keyframes is derived again on loading.
+void saveSessionProject(const std::string &path, const RenderPlan &plan, const Session &session, bool framesGiven)
+{
+    Project saved = plan.job.project;
+    saved.frames = framesGiven ? std::optional<FrameRange>(plan.job.frames) : plan.job.project.frames;
+    saved.layers = session.layers();
+    saveProject(path, saved);
+}
+
 } // namespace
 
 std::string defaultModulePath()
@@ -224,110 +372,19 @@ std::string defaultModulePath()
 int runRender(const std::string &modulePath, const RenderOptions &o)
 {
     return guarded([&] {
-        if (!o.text.empty() && !o.textOption.empty())
-            throw UsageError("give the text once: as an argument or with --text");
-        const std::string text = o.textOption.empty() ? o.text : o.textOption;
-        const bool textGiven = !text.empty();
-        if (o.draft && o.highQuality)
-            throw UsageError("give either --draft or --high-quality, not both");
-
         // What can be checked without the module is checked before it loads,
         // so a typing mistake costs no dialog and no render.
-        RenderJob job;
-        Project &project = job.project;
-        if (!o.project.empty())
-            project = loadProject(o.project);
-        applyPlateOptions(o, project.plate);
-        if (o.draft || o.highQuality)
-            project.draft = o.draft;
-        if (!o.downsample.empty())
-            project.downsample = parseDownsample(o.downsample);
-        if (!o.frames.empty())
-            project.frames = parseFrameRange(o.frames);
-        if (!o.project.empty() && !textGiven && layerOptionsGiven(o))
-            throw UsageError("font, style, size, position, colour and composite options describe a new layer over "
-                             "the project's: give its text too (the project's own layers keep their settings)");
-        if (o.project.empty() && !textGiven)
-            throw UsageError("nothing to draw: give the text (quillomark render \"Hello\" -o out.png) or a project "
-                             "(--project FILE)");
-        if (o.output.empty() && o.saveProject.empty())
-            throw UsageError("say where to write the image with -o FILE (e.g. -o out.png or -o out.%04d.png for a "
-                             "sequence), or save a project with --save-project FILE");
-
-        TextChoice choice;
-        LayerSpec newLayer;
-        if (textGiven) {
-            choice.lines = splitTextLines(text);
-            textForTyping(choice.lines); // refuses what cannot be typed, before the module loads
-            if (!o.font.empty())
-                choice.font = o.font;
-            choice.bold = o.bold;
-            choice.italic = o.italic;
-            choice.underline = o.underline;
-            choice.outline = o.outline;
-            choice.alignment = parseAlignment(o.align);
-            newLayer.composite = o.composite;
-            newLayer.tracks.size = buildTrack<int32_t>(o.size, o.sizeKeys, "size", "size", [](const std::string &s) {
-                return parseInt(s, "size", -1000000, 1000000);
-            });
-            newLayer.tracks.position =
-                buildTrack<Position>(o.position, o.positionKeys, "position", "position", parsePosition);
-            newLayer.tracks.colour = buildTrack<Rgb>(o.colour, o.colourKeys, "colour", "color", parseColour);
-        }
-
-        std::vector<LayerSpec> layers = project.layers;
-        std::optional<FrameRange> range = project.frames;
-        if (!range) {
-            for (const auto &l : layers)
-                if (auto r = l.tracks.keyedRange())
-                    range = range ? FrameRange{std::min(range->first, r->first), std::max(range->last, r->last)} : *r;
-            if (auto r = newLayer.tracks.keyedRange(); textGiven && r)
-                range = range ? FrameRange{std::min(range->first, r->first), std::max(range->last, r->last)} : *r;
-        }
-        job.frames = range.value_or(FrameRange{1, 1});
-        job.output = o.output;
-        job.progress = o.progress;
-        job.quiet = o.quiet;
-        job.listFiles = o.listFiles;
-        if (!job.output.empty()) {
-            const bool pattern = hasFramePattern(job.output);
-            if (job.frames.count() > 1 && !pattern)
-                throw UsageError("frames " + std::to_string(job.frames.first) + "-" + std::to_string(job.frames.last) +
-                                 " make a sequence: put the frame number in the output name, e.g. -o out.%04d.png");
-            if (!canWriteFormat(job.output))
-                throw UsageError("cannot write \"" + job.output + "\": unknown image format; this build writes " +
-                                 supportedFormats());
-        }
-        if (!project.plate.image.empty() && !fs::exists(project.plate.image))
-            throw ImageError("cannot read image \"" + project.plate.image + "\": no such file");
-
-        auto session = openSession(modulePath);
-        for (size_t i = 0; i < layers.size(); ++i) {
-            try {
-                checkSizes(layers[i].tracks.size, session->sizeRange(), "layer " + std::to_string(i + 1) + ": ");
-            } catch (const UsageError &e) {
-                throw ProjectError("project \"" + o.project + "\": " + e.what());
-            }
-            session->addLayerFromRecord(layers[i], static_cast<int32_t>(i + 1));
-        }
-        if (textGiven) {
-            checkSizes(newLayer.tracks.size, session->sizeRange(), "");
-            session->addLayerFromDialog(choice, newLayer);
-        }
-
+        const RenderPlan plan = planRender(o);
+        auto session = openLayers(modulePath, plan, o.project);
         if (!o.saveProject.empty()) {
-            Project saved = project;
-            saved.frames = o.frames.empty() ? project.frames : std::optional<FrameRange>(job.frames);
-            saved.layers = session->layers();
-            saveProject(o.saveProject, saved);
-            if (job.output.empty()) {
+            saveSessionProject(o.saveProject, plan, *session, !o.frames.empty());
+            if (plan.job.output.empty()) {
                 std::cout << o.saveProject << "\n";
                 return static_cast<int>(kExitOk);
             }
         }
-
         installInterruptHandler(&session->host());
-        return renderFrames(*session, job);
+        return renderFrames(*session, plan.job);
     });
 }
 

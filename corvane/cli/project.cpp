@@ -149,7 +149,9 @@ std::string projectToJson(const Project &project, const std::string &projectDir)
     return j.dump(2) + "\n";
 }
 
-Project projectFromJson(const std::string &text, const std::string &projectDir)
+namespace {
+
+json parseProjectJson(const std::string &text)
 {
     json j;
     try {
@@ -165,32 +167,76 @@ Project projectFromJson(const std::string &text, const std::string &projectDir)
     if (!j.contains("version") || !j["version"].is_number_integer() || j["version"].get<int>() != kVersion)
         throw ProjectError("project version " + (j.contains("version") ? j["version"].dump() : std::string("(none)")) +
                            " is not supported; this program reads version " + std::to_string(kVersion));
+    return j;
+}
 
+PlateSpec plateFromJson(const json &plate, const std::string &projectDir)
+{
+    if (!plate.is_object())
+        throw ProjectError("\"plate\" must be an object");
+    PlateSpec spec;
+    if (plate.contains("image")) {
+        fs::path image = asString(plate["image"], "plate image");
+        if (image.is_relative() && !projectDir.empty())
+            image = fs::path(projectDir) / image;
+        spec.image = image.lexically_normal().string();
+        return spec;
+    }
+    if (plate.contains("size"))
+        spec.size = parsePlateSize(asString(plate["size"], "plate size"));
+    if (plate.contains("gradient")) {
+        const json &g = plate["gradient"];
+        if (!g.is_array() || g.size() != 2)
+            throw ProjectError("plate gradient must be two colours, top and bottom");
+        spec.colour = parseColour(asString(g[0], "plate gradient"));
+        spec.gradientEnd = parseColour(asString(g[1], "plate gradient"));
+    } else if (plate.contains("color")) {
+        spec.colour = parseColour(asString(plate["color"], "plate color"));
+    }
+    return spec;
+}
+
+LayerSpec layerFromJson(const json &l, const std::string &what)
+{
+    if (!l.is_object() || !l.contains("record"))
+        throw ProjectError(what + ": no \"record\"");
+    LayerSpec layer;
+    layer.record = fromHex(asString(l["record"], what + " record"), what + " record");
+    if (l.contains("composite")) {
+        if (!l["composite"].is_boolean())
+            throw ProjectError(what + ": \"composite\" must be true or false");
+        layer.composite = l["composite"].get<bool>();
+    }
+    if (l.contains("size"))
+        layer.tracks.size = trackFromJson<int32_t>(l["size"], what + " size", [](const json &v) {
+            if (!v.is_number_integer())
+                throw UsageError("a size is a whole number");
+            return static_cast<int32_t>(std::clamp<int64_t>(v.get<int64_t>(), INT32_MIN, INT32_MAX));
+        });
+    if (l.contains("position"))
+        layer.tracks.position = trackFromJson<Position>(l["position"], what + " position", [](const json &v) {
+            if (!v.is_string())
+                throw UsageError("a position is a string \"X,Y\"");
+            return parsePosition(v.get<std::string>());
+        });
+    if (l.contains("color"))
+        layer.tracks.colour = trackFromJson<Rgb>(l["color"], what + " color", [](const json &v) {
+            if (!v.is_string())
+                throw UsageError("a colour is a string such as \"#ffffff\"");
+            return parseColour(v.get<std::string>());
+        });
+    return layer;
+}
+
+} // namespace
+
+Project projectFromJson(const std::string &text, const std::string &projectDir)
+{
+    const json j = parseProjectJson(text);
     Project p;
     try {
-        if (j.contains("plate")) {
-            const json &plate = j["plate"];
-            if (!plate.is_object())
-                throw ProjectError("\"plate\" must be an object");
-            if (plate.contains("image")) {
-                fs::path image = asString(plate["image"], "plate image");
-                if (image.is_relative() && !projectDir.empty())
-                    image = fs::path(projectDir) / image;
-                p.plate.image = image.lexically_normal().string();
-            } else {
-                if (plate.contains("size"))
-                    p.plate.size = parsePlateSize(asString(plate["size"], "plate size"));
-                if (plate.contains("gradient")) {
-                    const json &g = plate["gradient"];
-                    if (!g.is_array() || g.size() != 2)
-                        throw ProjectError("plate gradient must be two colours, top and bottom");
-                    p.plate.colour = parseColour(asString(g[0], "plate gradient"));
-                    p.plate.gradientEnd = parseColour(asString(g[1], "plate gradient"));
-                } else if (plate.contains("color")) {
-                    p.plate.colour = parseColour(asString(plate["color"], "plate color"));
-                }
-            }
-        }
+        if (j.contains("plate"))
+            p.plate = plateFromJson(j["plate"], projectDir);
         if (j.contains("quality")) {
             const std::string q = asString(j["quality"], "quality");
             if (q != "draft" && q != "high")
@@ -208,37 +254,8 @@ Project projectFromJson(const std::string &text, const std::string &projectDir)
     if (!j.contains("layers") || !j["layers"].is_array())
         throw ProjectError("no \"layers\" list");
     int n = 0;
-    for (const json &l : j["layers"]) {
-        const std::string what = "layer " + std::to_string(++n);
-        if (!l.is_object() || !l.contains("record"))
-            throw ProjectError(what + ": no \"record\"");
-        LayerSpec layer;
-        layer.record = fromHex(asString(l["record"], what + " record"), what + " record");
-        if (l.contains("composite")) {
-            if (!l["composite"].is_boolean())
-                throw ProjectError(what + ": \"composite\" must be true or false");
-            layer.composite = l["composite"].get<bool>();
-        }
-        if (l.contains("size"))
-            layer.tracks.size = trackFromJson<int32_t>(l["size"], what + " size", [](const json &v) {
-                if (!v.is_number_integer())
-                    throw UsageError("a size is a whole number");
-                return static_cast<int32_t>(std::clamp<int64_t>(v.get<int64_t>(), INT32_MIN, INT32_MAX));
-            });
-        if (l.contains("position"))
-            layer.tracks.position = trackFromJson<Position>(l["position"], what + " position", [](const json &v) {
-                if (!v.is_string())
-                    throw UsageError("a position is a string \"X,Y\"");
-                return parsePosition(v.get<std::string>());
-            });
-        if (l.contains("color"))
-            layer.tracks.colour = trackFromJson<Rgb>(l["color"], what + " color", [](const json &v) {
-                if (!v.is_string())
-                    throw UsageError("a colour is a string such as \"#ffffff\"");
-                return parseColour(v.get<std::string>());
-            });
-        p.layers.push_back(std::move(layer));
-    }
+    for (const json &l : j["layers"])
+        p.layers.push_back(layerFromJson(l, "layer " + std::to_string(++n)));
     return p;
 }
 
