@@ -1,5 +1,7 @@
 #include "registration.h"
 
+#include "byte_reader.h"
+#include "pe_file.h"
 #include "res_file.h"
 
 #include <algorithm>
@@ -9,12 +11,6 @@
 namespace quillomark {
 
 namespace {
-
-uint32_t le32(std::span<const uint8_t> b, size_t at)
-{
-    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
-           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
 
 // A four-character code is a little-endian word whose top byte is the
 // first character, so the file holds it reversed.
@@ -40,33 +36,9 @@ std::string cString(const std::vector<uint8_t> &d)
     return std::string(d.begin(), end);
 }
 
-constexpr uint8_t kEmptyEntry[32] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0,
-                                     0, 0, 0, 0, 0,    0, 0, 0, 0,    0,    0, 0, 0,    0,    0, 0};
-
 size_t align4(size_t n)
 {
     return (n + 3) & ~static_cast<size_t>(3);
-}
-
-// Walks .res entries from `start`; returns the image's length when one
-// entry's end is followed by that very length as a word.
-size_t embeddedLength(std::span<const uint8_t> file, size_t start)
-{
-    size_t at = 32;
-    for (int entries = 0; entries < 4096; ++entries) {
-        const size_t here = start + align4(at);
-        if (at > 32 && here + 4 <= file.size() && le32(file, here) == at)
-            return at;
-        if (here + 8 > file.size())
-            return 0;
-        const uint32_t dataSize = le32(file, here), headerSize = le32(file, here + 4);
-        if (headerSize < 32 || headerSize % 4 != 0 || headerSize > 4096 || dataSize > file.size())
-            return 0;
-        at = align4(at) + headerSize + dataSize;
-        if (start + at > file.size())
-            return 0;
-    }
-    return 0;
 }
 
 std::vector<uint8_t> readFile(const std::string &path)
@@ -83,32 +55,33 @@ Registration decodePipl(std::span<const uint8_t> b)
 {
     if (b.size() < 10)
         throw RegistrationError("property list is " + std::to_string(b.size()) + " bytes, shorter than its header");
-    const uint32_t count = le32(b, 6);
+    corvane::ByteCursor list(b, "property list");
+    list.skip(6, "the header");
+    const uint32_t count = list.u32("the header");
     Registration reg;
-    size_t at = 10;
     for (uint32_t i = 0; i < count; ++i) {
-        if (at + 16 > b.size())
+        if (list.remaining() < 16)
             throw RegistrationError("property list ends inside property " + std::to_string(i + 1) + " of " +
                                     std::to_string(count));
         PiplProperty p;
-        p.vendor = fourCC(le32(b, at));
-        p.key = fourCC(le32(b, at + 4));
-        p.id = le32(b, at + 8);
-        const uint32_t length = le32(b, at + 12);
-        if (length > b.size() - at - 16)
+        p.vendor = fourCC(list.u32("a property"));
+        p.key = fourCC(list.u32("a property"));
+        p.id = list.u32("a property");
+        const uint32_t length = list.u32("a property");
+        if (length > list.remaining())
             throw RegistrationError("property " + std::to_string(i + 1) + " (" + p.key + ") declares " +
                                     std::to_string(length) + " bytes, more than the list holds");
-        p.data.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 16),
-                      b.begin() + static_cast<std::ptrdiff_t>(at + 16 + length));
-        at += 16 + align4(length);
+        const auto data = list.take(length, "a property");
+        p.data.assign(data.begin(), data.end());
+        list.skip(std::min(align4(length) - length, list.remaining()), "padding");
 
         const auto word = [&p]() -> std::optional<uint32_t> {
             if (p.data.size() < 4)
                 return std::nullopt;
-            return le32(p.data, 0);
+            return corvane::detail::read32(p.data, 0, "a word");
         };
         if (p.key == "kind" && p.data.size() >= 4)
-            reg.kind = fourCC(le32(p.data, 0));
+            reg.kind = fourCC(*word());
         else if (p.key == "name")
             reg.name = pascalString(p.data);
         else if (p.key == "catg")
@@ -128,11 +101,16 @@ Registration decodePipl(std::span<const uint8_t> b)
 
 std::span<const uint8_t> findEmbeddedResources(std::span<const uint8_t> file)
 {
-    for (size_t at = 0; at + sizeof kEmptyEntry <= file.size(); at += 4) {
-        if (!std::equal(std::begin(kEmptyEntry), std::end(kEmptyEntry), file.begin() + static_cast<std::ptrdiff_t>(at)))
+    constexpr size_t kMaxEntries = 4096;
+    for (size_t at = 0; at + 32 <= file.size(); at += 4) {
+        const auto rest = file.subspan(at);
+        if (!corvane::ResourceFile::opensResImage(rest))
             continue;
-        if (const size_t length = embeddedLength(file, at))
-            return file.subspan(at, length);
+        for (const size_t end : corvane::ResourceFile::entryEnds(rest, kMaxEntries)) {
+            if (corvane::detail::fits(rest.size(), align4(end), 4) &&
+                corvane::detail::read32(rest, align4(end), "a length") == end)
+                return rest.first(end);
+        }
     }
     return {};
 }
@@ -142,7 +120,7 @@ Registration readRegistration(const std::string &path)
     const std::vector<uint8_t> file = readFile(path);
     try {
         corvane::ResourceFile resources;
-        if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z') {
+        if (corvane::pe::looksLikePe(file)) {
             resources = corvane::ResourceFile::parsePe(file);
         } else {
             const auto blob = findEmbeddedResources(file);

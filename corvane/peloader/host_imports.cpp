@@ -60,14 +60,4 @@ std::string HostImports::note() const
     return note_;
 }
 
-std::vector<std::string> HostImports::providedNames(std::string_view dll) const
-{
-    std::vector<std::string> names;
-    if (const Library *library = find(dll))
-        for (const Binding &b : library->bindings)
-            if (b.address)
-                names.emplace_back(b.name);
-    return names;
-}
-
 } // namespace corvane::pe

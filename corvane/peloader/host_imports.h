@@ -24,9 +24,6 @@ public:
     void *resolve(const ImportRef &ref) override;
     std::string note() const override;
 
-    // Names provided for a DLL (any spelling of its name), for checks.
-    std::vector<std::string> providedNames(std::string_view dll) const;
-
 private:
     HostImports();
     struct Library {

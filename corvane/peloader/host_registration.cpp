@@ -29,10 +29,7 @@ private:
 class PeModuleLoader final : public corvane::ModuleLoader {
 public:
     const char *format() const override { return "32-bit Windows DLL"; }
-    bool recognises(std::span<const uint8_t> head) const override
-    {
-        return corvane::pe::looksLikePe(head.data(), head.size());
-    }
+    bool recognises(std::span<const uint8_t> head) const override { return corvane::pe::looksLikePe(head); }
     std::unique_ptr<corvane::LoadedModule> load(const std::string &path) const override
     {
         try {

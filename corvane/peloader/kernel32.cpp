@@ -32,7 +32,6 @@ constexpr DWORD kErrorNoAccess = 998;
 constexpr DWORD kTlsOutOfIndexes = 0xFFFFFFFFu;
 constexpr DWORD kMemCommit = 0x1000;
 constexpr DWORD kMemImage = 0x1000000;
-constexpr DWORD kPageExecuteWriteCopy = 0x80;
 
 // Windows' CRITICAL_SECTION is 24 bytes; the recursive mutex lives inside it.
 struct CriticalSection {

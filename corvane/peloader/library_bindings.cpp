@@ -4,7 +4,7 @@
 #include "host/win32.h"
 
 #include "host_imports.h"
-#include "res_writer.h"
+#include "scripted_user.h"
 
 #include <dlfcn.h>
 
@@ -55,9 +55,8 @@ const Binding kGdi32[] = {
 
 decltype(&DialogBoxParamA) gStandInDialogBoxParam = nullptr;
 
-// The module names itself by its image base; the stand-in reads resources
-// through a descriptor of .res bytes, so one is made from the image's own
-// resource directory for the length of the dialog.
+// The module names itself by its image base, which only this loader knows:
+// the stand-in is handed the resources read from the mapped image.
 __attribute__((force_align_arg_pointer)) INT_PTR WINAPI dialogBoxParam(HINSTANCE instance, LPCSTR templateName,
                                                                        HWND owner, DLGPROC proc, LPARAM param)
 {
@@ -65,9 +64,7 @@ __attribute__((force_align_arg_pointer)) INT_PTR WINAPI dialogBoxParam(HINSTANCE
         const PeImage *image = PeImage::fromBase(instance);
         if (!image)
             return gStandInDialogBoxParam(instance, templateName, owner, proc, param);
-        const std::vector<uint8_t> res = buildResFile(image->resources());
-        QmModuleDescriptor descriptor{QM_MODULE_DESCRIPTOR_MAGIC, static_cast<uint32_t>(res.size()), res.data()};
-        return gStandInDialogBoxParam(reinterpret_cast<HINSTANCE>(&descriptor), templateName, owner, proc, param);
+        return win32::dialogBoxFromResources(image->resources(), templateName, owner, proc, param);
     } catch (...) {
         return -1; // DialogBoxParamA's failure value
     }

@@ -5,11 +5,14 @@
 // mapping, the TLS slot and the registration.
 //
 // Every failure to load is a PeError whose message names the file and says
-// what is wrong with it; nothing is left mapped or registered.
+// what is wrong with it; nothing is left mapped or registered. The headers
+// and tables are read by pe_file.h; this maps what they describe.
 #pragma once
 
+#include "pe_file.h"
+#include "res_file.h"
+
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -51,22 +54,6 @@ struct LoadOptions {
     bool initialize = true;
 };
 
-// A resource identifier: a 16-bit id or a UTF-16 name.
-struct ResourceId {
-    uint16_t id = 0;
-    std::u16string name; // non-empty for a named identifier
-    bool isName() const { return !name.empty(); }
-    bool operator==(const ResourceId &) const = default;
-};
-
-struct Resource {
-    ResourceId type;
-    ResourceId name;
-    uint16_t language = 0;
-    uint32_t codePage = 0;
-    std::span<const uint8_t> data; // inside the mapped image
-};
-
 // What VirtualQuery reports for a run of image pages with one protection.
 struct MemoryRegion {
     uintptr_t base = 0;
@@ -85,7 +72,7 @@ public:
 
     const std::string &path() const { return path_; }
     std::string fileName() const; // last path component
-    uintptr_t base() const { return reinterpret_cast<uintptr_t>(base_); }
+    uintptr_t base() const { return reinterpret_cast<uintptr_t>(mapping_.base); }
     uint32_t size() const { return size_; }
     uint32_t preferredBase() const { return preferredBase_; }
     bool relocated() const { return base() != preferredBase_; }
@@ -97,12 +84,12 @@ public:
     void *findExport(uint16_t ordinal) const;
     std::vector<std::string> exportNames() const;
 
-    // Every resource, in directory order (type, name, language ascending).
-    const std::vector<Resource> &resources() const { return resources_; }
-    const Resource *findResource(const ResourceId &type, const ResourceId &name) const;
+    // Every resource, in directory order (type, name, language ascending),
+    // its data inside the image.
+    const ResourceFile &resources() const { return resources_; }
 
     // The image's TLS slot index, or -1 when it has no TLS directory.
-    int32_t tlsIndex() const { return tlsIndex_; }
+    int32_t tlsIndex() const { return tlsSlot_.index; }
 
     // Page protection inside the image, as VirtualQuery and VirtualProtect see it.
     bool query(uintptr_t address, MemoryRegion &region) const;
@@ -114,42 +101,59 @@ public:
     static PeImage *findByFileName(std::string_view name); // case-insensitive
 
 private:
+    // What a load acquires, each released by its own destructor: members go
+    // in reverse order, so the registration first and the mapping last.
+    struct Mapping {
+        uint8_t *base = nullptr;
+        size_t length = 0;
+        Mapping() = default;
+        Mapping(const Mapping &) = delete;
+        Mapping &operator=(const Mapping &) = delete;
+        ~Mapping();
+    };
+    struct TlsSlot {
+        int32_t index = -1;
+        TlsSlot() = default;
+        TlsSlot(const TlsSlot &) = delete;
+        TlsSlot &operator=(const TlsSlot &) = delete;
+        ~TlsSlot();
+    };
+    struct Registration {
+        PeImage *image = nullptr;
+        Registration() = default;
+        Registration(const Registration &) = delete;
+        Registration &operator=(const Registration &) = delete;
+        ~Registration();
+    };
+
     PeImage() = default;
-    void mapAndBind(const std::vector<uint8_t> &file, ImportResolver &resolver);
+    void mapAndBind(std::span<const uint8_t> file, ImportResolver &resolver);
+    void map(std::span<const uint8_t> file, const Headers &headers);
+    void relocate(const Headers &headers);
+    void bindImports(const DataDirectory &table, ImportResolver &resolver);
+    void readExports(const DataDirectory &table);
+    void readResources();
+    void allocateTls(const DataDirectory &table);
+    void protectPages(const Headers &headers);
     void initialize();
     void runInitializers(uint32_t reason);
-    void readExports();
-    void readResources();
 
-    template <typename T> T read(uint32_t rva) const;
-    bool inImage(uint32_t rva, uint64_t bytes) const;
-    std::string cString(uint32_t rva, uint32_t maxLength) const;
+    std::span<uint8_t> image() const { return {mapping_.base, size_}; }
     [[noreturn]] void fail(const std::string &what) const;
-    [[noreturn]] void failOutside(uint32_t rva) const;
 
     std::string path_;
-    uint8_t *base_ = nullptr;
+    Mapping mapping_;
     uint32_t size_ = 0;
     uint32_t preferredBase_ = 0;
     uint32_t entryRva_ = 0;
-    uint32_t exportRva_ = 0, exportSize_ = 0;
-    uint32_t resourceRva_ = 0, resourceSize_ = 0;
-    uint32_t tlsDirRva_ = 0;
-    int32_t tlsIndex_ = -1;
-    bool attached_ = false;
-    bool registered_ = false;
+    ExportTable exports_;
+    ResourceFile resources_;
+    TlsTemplate tls_;
     std::vector<uint16_t> pageProtection_; // Windows PAGE_* per page
-    std::vector<Resource> resources_;
     mutable std::mutex protectionMutex_;
+    TlsSlot tlsSlot_;
+    Registration registration_;
+    bool attached_ = false;
 };
-
-template <typename T> T PeImage::read(uint32_t rva) const
-{
-    if (!inImage(rva, sizeof(T)))
-        failOutside(rva);
-    T value;
-    std::memcpy(&value, base_ + rva, sizeof(T));
-    return value;
-}
 
 } // namespace corvane::pe

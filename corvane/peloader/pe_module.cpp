@@ -34,11 +34,6 @@ constexpr auto kEntries = makeEntries(std::make_integer_sequence<int, PeModule::
 
 } // namespace
 
-bool looksLikePe(const uint8_t *head, size_t size)
-{
-    return size >= 2 && head[0] == 'M' && head[1] == 'Z';
-}
-
 std::unique_ptr<PeModule> PeModule::load(const std::string &path)
 {
     std::unique_ptr<PeModule> module(new PeModule);

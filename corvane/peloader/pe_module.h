@@ -17,9 +17,6 @@ namespace corvane::pe {
 using ModuleMainFn = int32_t (*)(int32_t command, HostInData *in, HostOutData *out, ParamDef **params,
                                  EffectWorld *output);
 
-// Whether the file's first bytes start a Windows executable ("MZ").
-bool looksLikePe(const uint8_t *head, size_t size);
-
 class PeModule {
 public:
     // Throws PeError: damaged or foreign file, unresolved imports, refused

@@ -61,52 +61,83 @@ bool sameAsciiNoCase(std::string_view a, std::string_view b)
     });
 }
 
+// Reads the entry at `offset`; returns where its data ends.
+size_t readEntry(std::span<const uint8_t> bytes, size_t offset, size_t index, Resource &res)
+{
+    const std::string context = where(index, offset);
+    const uint32_t dataSize = read32(bytes, offset, (context + ": DataSize").c_str());
+    const uint32_t headerSize = read32(bytes, offset + 4, (context + ": HeaderSize").c_str());
+    if (headerSize < kMinHeaderSize || headerSize % 4 != 0) {
+        fail(context + ": HeaderSize " + std::to_string(headerSize) + " is not a multiple of 4 of at least " +
+             std::to_string(kMinHeaderSize));
+    }
+    auto header = detail::slice(bytes, offset, headerSize, (context + ": header").c_str());
+
+    size_t pos = 8;
+    res.type = readName(header, pos, context, "type");
+    res.name = readName(header, pos, context, "name");
+    pos = alignUp4(pos);
+    if (!detail::fits(header.size(), pos, kTrailerSize)) {
+        fail(context + ": HeaderSize " + std::to_string(headerSize) +
+             " leaves no room for the fixed fields after type and name");
+    }
+    res.language = read16(header, pos + 6, "language");
+    res.data = detail::slice(bytes, offset + headerSize, dataSize, (context + ": data").c_str());
+    return offset + headerSize + dataSize;
+}
+
+// A 32-bit .res image opens with an empty entry: no data, a 32-byte header,
+// ordinal type 0 and ordinal name 0. Its absence means a 16-bit resource
+// file or something else altogether.
+constexpr uint8_t kLeadEntry[16] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
+constexpr size_t kLeadEntrySize = 32;
+
 } // namespace
+
+bool ResourceFile::opensResImage(std::span<const uint8_t> bytes)
+{
+    return bytes.size() >= kLeadEntrySize && std::equal(std::begin(kLeadEntry), std::end(kLeadEntry), bytes.begin());
+}
 
 ResourceFile ResourceFile::parse(std::span<const uint8_t> bytes)
 {
-    // A 32-bit .res image opens with an empty entry: no data, a 32-byte
-    // header, ordinal type 0 and ordinal name 0. Its absence means a 16-bit
-    // resource file or something else altogether.
-    static constexpr uint8_t kLeadEntry[16] = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    if (bytes.size() < 32) {
+    if (bytes.size() < kLeadEntrySize) {
         fail("not a 32-bit resource file: " + std::to_string(bytes.size()) +
              " bytes, shorter than the 32-byte empty entry it opens with");
     }
-    if (!std::equal(std::begin(kLeadEntry), std::end(kLeadEntry), bytes.begin())) {
+    if (!opensResImage(bytes)) {
         fail("not a 32-bit resource file: it does not open with the 32-byte empty entry");
     }
 
     ResourceFile file;
-    size_t offset = 32;
+    size_t offset = kLeadEntrySize;
     for (size_t index = 1; offset < bytes.size(); ++index) {
-        const std::string context = where(index, offset);
-        const uint32_t dataSize = read32(bytes, offset, (context + ": DataSize").c_str());
-        const uint32_t headerSize = read32(bytes, offset + 4, (context + ": HeaderSize").c_str());
-        if (headerSize < kMinHeaderSize || headerSize % 4 != 0) {
-            fail(context + ": HeaderSize " + std::to_string(headerSize) + " is not a multiple of 4 of at least " +
-                 std::to_string(kMinHeaderSize));
-        }
-        auto header = detail::slice(bytes, offset, headerSize, (context + ": header").c_str());
-
         Resource res;
-        size_t pos = 8;
-        res.type = readName(header, pos, context, "type");
-        res.name = readName(header, pos, context, "name");
-        pos = alignUp4(pos);
-        if (!detail::fits(header.size(), pos, kTrailerSize)) {
-            fail(context + ": HeaderSize " + std::to_string(headerSize) +
-                 " leaves no room for the fixed fields after type and name");
-        }
-        res.language = read16(header, pos + 6, "language");
-        res.data = detail::slice(bytes, offset + headerSize, dataSize, (context + ": data").c_str());
+        const size_t end = readEntry(bytes, offset, index, res);
         file.resources_.push_back(std::move(res));
-
         // The next entry starts on a 4-byte boundary; the last one may end
         // without its padding.
-        offset = std::min(alignUp4(offset + headerSize + dataSize), bytes.size());
+        offset = std::min(alignUp4(end), bytes.size());
     }
     return file;
+}
+
+std::vector<size_t> ResourceFile::entryEnds(std::span<const uint8_t> bytes, size_t maxEntries)
+{
+    std::vector<size_t> ends;
+    if (!opensResImage(bytes)) {
+        return ends;
+    }
+    try {
+        for (size_t offset = kLeadEntrySize; offset < bytes.size() && ends.size() < maxEntries;) {
+            Resource res;
+            ends.push_back(readEntry(bytes, offset, ends.size() + 1, res));
+            offset = alignUp4(ends.back());
+        }
+    } catch (const FormatError &) {
+        // the image ends before this entry
+    }
+    return ends;
 }
 
 const Resource *ResourceFile::find(uint16_t typeId, uint16_t nameId) const

@@ -9,8 +9,8 @@
 //
 // Every `data` span points into the bytes handed to the parser: the
 // ResourceFile is only valid while those bytes are. Malformed input throws
-// std::runtime_error naming what is wrong and where; nothing is read outside
-// the given bytes.
+// FormatError naming what is wrong and where; nothing is read outside the
+// given bytes.
 #pragma once
 
 #include <cstddef>
@@ -53,6 +53,14 @@ public:
     // The resource directory of a 32- or 64-bit PE image; an image without
     // one yields no resources.
     static ResourceFile parsePe(std::span<const uint8_t> image, PeLayout layout = PeLayout::File);
+
+    // Whether the bytes open with the empty entry of a 32-bit .res image.
+    static bool opensResImage(std::span<const uint8_t> bytes);
+
+    // Where each entry after the empty one ends (before its padding), for as
+    // long as the bytes read as entries: for finding an image among other
+    // bytes, when its length is not known.
+    static std::vector<size_t> entryEnds(std::span<const uint8_t> bytes, size_t maxEntries);
 
     // In file order (.res) or directory order (PE: type, name, language).
     const std::vector<Resource> &resources() const { return resources_; }

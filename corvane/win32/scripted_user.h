@@ -31,6 +31,10 @@
 #include <string_view>
 #include <vector>
 
+namespace corvane {
+class ResourceFile;
+}
+
 namespace corvane::win32 {
 
 // A step that cannot be carried out: a missing control, an entry that is not
@@ -185,6 +189,12 @@ void clearDialogReports();
 // Runs a dialog from template bytes, as DialogBoxParamA does once it has
 // found the template among a module's resources.
 INT_PTR runDialogTemplate(std::span<const uint8_t> dialogTemplate, HWND owner, DLGPROC proc, LPARAM param);
+
+// DialogBoxParamA for a module whose resources the caller has read (a
+// Windows image mapped by the loader): the dialog resource named by an
+// ordinal, "#101" or a name, with DialogBoxParamA's results.
+INT_PTR dialogBoxFromResources(const ResourceFile &resources, LPCSTR templateName, HWND owner, DLGPROC proc,
+                               LPARAM param);
 
 // ---------------------------------------------------------------------------
 // Fonts, as EnumFontsA reports them.

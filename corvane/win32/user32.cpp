@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 using namespace corvane::win32;
 
@@ -26,9 +27,9 @@ Window *itemOf(HWND dialog, int id)
     return d ? d->find(static_cast<uint32_t>(id)) : nullptr;
 }
 
-// Finds a dialog template among the resources of the module that `instance`
-// names; on failure returns an empty span and says why.
-std::span<const uint8_t> findDialogTemplate(HINSTANCE instance, LPCSTR name, int32_t &resourceId, std::string &why)
+// The compiled resources of the Linux module that `instance` names; on
+// failure returns nothing and says why.
+std::optional<corvane::ResourceFile> moduleResources(HINSTANCE instance, std::string &why)
 {
     const auto *module = reinterpret_cast<const QmModuleDescriptor *>(instance);
     if (!module) {
@@ -39,7 +40,19 @@ std::span<const uint8_t> findDialogTemplate(HINSTANCE instance, LPCSTR name, int
         why = "the instance handle does not name a module";
         return {};
     }
-    const auto resources = corvane::ResourceFile::parse(std::span(module->resources, module->resourceSize));
+    try {
+        return corvane::ResourceFile::parse(std::span(module->resources, module->resourceSize));
+    } catch (const std::exception &e) {
+        why = std::string("the module's resources are damaged: ") + e.what();
+        return {};
+    }
+}
+
+// Finds a dialog template among a module's resources; on failure returns an
+// empty span and says why.
+std::span<const uint8_t> findDialogTemplate(const corvane::ResourceFile &resources, LPCSTR name, int32_t &resourceId,
+                                            std::string &why)
+{
     const auto value = reinterpret_cast<uintptr_t>(name);
     const corvane::Resource *found = nullptr;
     std::string label;
@@ -67,25 +80,37 @@ std::span<const uint8_t> findDialogTemplate(HINSTANCE instance, LPCSTR name, int
     return found->data;
 }
 
+// Runs the dialog resource `name` from `resources`, or, when they could not
+// be read, records why no dialog ran.
+INT_PTR runDialogResource(const corvane::ResourceFile *resources, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param,
+                          std::string why)
+{
+    try {
+        int32_t resourceId = -1;
+        std::span<const uint8_t> found;
+        if (resources)
+            found = findDialogTemplate(*resources, name, resourceId, why);
+        return runDialogTemplate(found, owner, proc, param, resourceId, why);
+    } catch (...) {
+        return -1;
+    }
+}
+
 } // namespace
+
+INT_PTR corvane::win32::dialogBoxFromResources(const ResourceFile &resources, LPCSTR templateName, HWND owner,
+                                               DLGPROC proc, LPARAM param)
+{
+    return runDialogResource(&resources, templateName, owner, proc, param, {});
+}
 
 extern "C" {
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM param)
 {
-    int32_t resourceId = -1;
     std::string why;
-    std::span<const uint8_t> found;
-    try {
-        found = findDialogTemplate(instance, templateName, resourceId, why);
-    } catch (const std::exception &e) {
-        why = std::string("the module's resources are damaged: ") + e.what();
-    }
-    try {
-        return runDialogTemplate(found, owner, proc, param, resourceId, why);
-    } catch (...) {
-        return -1;
-    }
+    const auto resources = moduleResources(instance, why);
+    return runDialogResource(resources ? &*resources : nullptr, templateName, owner, proc, param, why);
 }
 
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)

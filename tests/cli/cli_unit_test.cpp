@@ -7,6 +7,7 @@
 #include "progress.h"
 #include "project.h"
 #include "registration.h"
+#include "res_builder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -354,17 +355,10 @@ TEST(Pipl, CutShortOrOverlongIsAnError)
 TEST(Pipl, EmbeddedResourcesAreFoundByTheirLengthWord)
 {
     // An empty entry, one resource, then the length word, inside other bytes.
-    std::vector<uint8_t> res = {0, 0, 0, 0, 0x20, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    res.resize(32, 0);
-    std::vector<uint8_t> entry = le32(6);
-    auto hs = le32(32);
-    entry.insert(entry.end(), hs.begin(), hs.end());
-    for (uint8_t b : {0xFF, 0xFF, 0x0A, 0x00, 0xFF, 0xFF, 0x07, 0x00})
-        entry.push_back(b);
-    entry.resize(32, 0);
-    for (uint8_t b : {'a', 'b', 'c', 'd', 'e', 'f'})
-        entry.push_back(b);
-    res.insert(res.end(), entry.begin(), entry.end());
+    std::vector<size_t> ends;
+    std::vector<uint8_t> res =
+        restest::buildRes({{uint16_t{10}, uint16_t{7}, 0, {'a', 'b', 'c', 'd', 'e', 'f'}}}, &ends);
+    res.resize(ends.back());
     const uint32_t length = static_cast<uint32_t>(res.size()); // 70
     std::vector<uint8_t> file(40, 0x11);
     file.insert(file.end(), res.begin(), res.end());

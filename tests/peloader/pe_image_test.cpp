@@ -2,20 +2,14 @@
 // initialisation order, exports, resources and release.
 #include "pe_test_support.h"
 
-#include "pe_format.h"
-#include "res_writer.h"
-#include "resources/res_file.h"
-
 #include <gmock/gmock.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 using corvane::pe::LoadOptions;
 using corvane::pe::PeError;
 using corvane::pe::PeImage;
-using corvane::pe::ResourceId;
 using petest::fixture;
 using petest::FixtureHost;
 using testing::ElementsAre;
@@ -76,6 +70,7 @@ TEST_F(PeImageTest, ImportsAreBoundByNameByOrdinalAndAsData)
     EXPECT_EQ(petest::callExport<int32_t *(*)()>(*image, "counterAddress"), &FixtureHost::counter);
 }
 
+// The lookups themselves are the PE reader's (pe_file_test); these reach code.
 TEST_F(PeImageTest, ExportsByNameAndOrdinal)
 {
     auto image = load("pe_basic.dll");
@@ -84,19 +79,8 @@ TEST_F(PeImageTest, ExportsByNameAndOrdinal)
     auto secret = reinterpret_cast<int32_t (*)()>(image->findExport(uint16_t{7}));
     ASSERT_NE(secret, nullptr);
     EXPECT_EQ(secret(), 7777);
-
-    EXPECT_EQ(image->findExport("secret"), nullptr);    // exported without a name
     EXPECT_EQ(image->findExport("forwarded"), nullptr); // lives in another DLL
-    EXPECT_EQ(image->findExport("ad"), nullptr);        // a prefix of a name
-    EXPECT_EQ(image->findExport("addx"), nullptr);
-    EXPECT_EQ(image->findExport(""), nullptr);
-    EXPECT_EQ(image->findExport(uint16_t{0}), nullptr); // below the ordinal base
-    EXPECT_EQ(image->findExport(uint16_t{99}), nullptr);
-
-    const auto names = image->exportNames();
-    EXPECT_THAT(names, testing::Contains("add"));
-    EXPECT_THAT(names, testing::Contains("forwarded"));
-    EXPECT_THAT(names, testing::Not(testing::Contains("secret")));
+    EXPECT_THAT(image->exportNames(), testing::Contains("add"));
 }
 
 TEST_F(PeImageTest, UnloadRunsDetachInOrderAndReleasesEverything)
@@ -167,17 +151,12 @@ TEST_F(PeImageTest, ImageWithoutRelocationsNeedsItsBase)
     auto first = load("pe_basic.dll");
     ASSERT_EQ(first->base(), kBasicBase);
     // Copies that cannot be moved: flagged so, or with an empty relocation table.
-    const std::vector<uint8_t> original = petest::readBytes(fixture("pe_basic.dll"));
-    uint32_t pe;
-    std::memcpy(&pe, &original[0x3C], 4);
-    const uint32_t characteristics = pe + 4 + offsetof(corvane::pe::FileHeader, characteristics);
-    const uint32_t relocSize = pe + 4 + sizeof(corvane::pe::FileHeader) + sizeof(corvane::pe::OptionalHeader32) +
-                               corvane::pe::kDirBaseReloc * sizeof(corvane::pe::DataDirectory) + 4;
-    std::vector<uint8_t> flagged = original, emptied = original;
-    flagged[characteristics] |= corvane::pe::kFileRelocsStripped;
-    std::memset(&emptied[relocSize], 0, 4);
-    for (const auto &bytes : {flagged, emptied}) {
-        petest::ScratchFile fixed("fixed.dll", bytes);
+    petest::PeBytes flagged = petest::basic(), emptied = petest::basic();
+    flagged.bytes[flagged.coff + offsetof(corvane::pe::FileHeader, characteristics)] |=
+        corvane::pe::kFileRelocsStripped;
+    emptied.set<uint32_t>(emptied.directory(corvane::pe::kDirBaseReloc) + 4, 0);
+    for (const auto &file : {flagged, emptied}) {
+        petest::ScratchFile fixed("fixed.dll", file.bytes);
         try {
             PeImage::load(fixed.path(), host_);
             ADD_FAILURE() << "a second copy cannot be placed";
@@ -239,55 +218,17 @@ TEST_F(PeImageTest, PageProtectionsFollowTheSections)
     EXPECT_FALSE(image->query(image->base() - 1, region));
 }
 
-TEST_F(PeImageTest, ResourceDirectoryIsWalkedToEveryLanguage)
+// Read from the mapped image, as the Win32 stand-in is handed them.
+TEST_F(PeImageTest, ResourcesAreReadFromTheMappedImage)
 {
     auto image = load("pe_basic.dll");
-    struct Row {
-        ResourceId type, name;
-        uint16_t language;
-        std::string data;
-    };
-    const Row expected[] = {
-        {{0, u"CUSTOM"}, {0, u"NAMED"}, 0x409, "custom type and name"},
-        {{10, {}}, {1, {}}, 0x409, "first"},
-        {{10, {}}, {2, {}}, 0x407, "zweite"},
-        {{10, {}}, {2, {}}, 0x409, "second, two languages"},
-    };
     const auto &resources = image->resources();
-    ASSERT_EQ(resources.size(), std::size(expected));
-    for (size_t i = 0; i < resources.size(); ++i) {
-        EXPECT_EQ(resources[i].type, expected[i].type) << i;
-        EXPECT_EQ(resources[i].name, expected[i].name) << i;
-        EXPECT_EQ(resources[i].language, expected[i].language) << i;
-        EXPECT_EQ(std::string(resources[i].data.begin(), resources[i].data.end()), expected[i].data) << i;
-    }
-    const auto *found = image->findResource(ResourceId{10, {}}, ResourceId{1, {}});
+    EXPECT_EQ(resources.resources().size(), 4u);
+    for (const auto &r : resources.resources())
+        EXPECT_TRUE(image->contains(r.data.data(), static_cast<uint32_t>(r.data.size())));
+    const auto *found = resources.find(10, 1);
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->data.size(), 5u);
-    EXPECT_EQ(image->findResource(ResourceId{10, {}}, ResourceId{3, {}}), nullptr);
-}
-
-TEST_F(PeImageTest, ResourcesBecomeAResFileTheResourceReaderAccepts)
-{
-    auto image = load("pe_basic.dll");
-    const std::vector<uint8_t> res = corvane::pe::buildResFile(image->resources());
-    const auto parsed = corvane::ResourceFile::parse(res);
-    const auto &entries = parsed.resources();
-    ASSERT_EQ(entries.size(), image->resources().size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const auto &mine = image->resources()[i];
-        EXPECT_EQ(entries[i].language, mine.language) << i;
-        EXPECT_TRUE(std::equal(entries[i].data.begin(), entries[i].data.end(), mine.data.begin(), mine.data.end()))
-            << i;
-        EXPECT_EQ(entries[i].type.isId, !mine.type.isName()) << i;
-        EXPECT_EQ(entries[i].name.isId, !mine.name.isName()) << i;
-    }
-    EXPECT_EQ(entries[0].type.name, "CUSTOM");
-    EXPECT_EQ(entries[0].name.name, "NAMED");
-    ASSERT_NE(parsed.find(10, 1), nullptr);
-    EXPECT_EQ(parsed.find(10, 1)->data.size(), 5u);
-    // Every entry starts on a 4-byte boundary.
-    EXPECT_EQ(res.size() % 4, 0u);
+    EXPECT_EQ(std::string(found->data.begin(), found->data.end()), "first");
 }
 
 TEST_F(PeImageTest, MissingFileIsACleanError)

@@ -1,7 +1,8 @@
-// Shared helpers for the loader tests: fixture paths, the fixture DLL's
-// import provider, scratch files and address-space probes.
+// Shared helpers for the loader tests: the fixture DLL's import provider,
+// scratch files and address-space probes (fixture paths: pe_fixtures.h).
 #pragma once
 
+#include "pe_fixtures.h"
 #include "pe_image.h"
 #include "thread_block.h"
 
@@ -12,23 +13,11 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace petest {
-
-inline std::string fixture(const std::string &name)
-{
-    return std::string(QM_PE_FIXTURES) + "/" + name;
-}
-
-inline std::vector<uint8_t> readBytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // A file in the test output folder, removed again when the test ends.
 class ScratchFile {

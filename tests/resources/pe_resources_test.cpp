@@ -63,9 +63,9 @@ TEST(PeResources, RefusesWhatIsNotAPeImage)
         const char *message;
     };
     const std::vector<Case> cases = {
-        {"empty", [](Bytes &b) { b.clear(); }, "no MZ header"},
-        {"no MZ", [](Bytes &b) { b[0] = 'X'; }, "no MZ header"},
-        {"PE offset past the end", [](Bytes &b) { restest::set32(b, 0x3C, 0xFFFFFFF0); }, "PE signature"},
+        {"empty", [](Bytes &b) { b.clear(); }, "not a PE file"},
+        {"no MZ", [](Bytes &b) { b[0] = 'X'; }, "no MZ signature"},
+        {"PE offset past the end", [](Bytes &b) { restest::set32(b, 0x3C, 0xFFFFFFF0); }, "PE header"},
         {"no PE signature", [](Bytes &b) { b[0x80] = 'N'; }, "no PE signature"},
         {"unknown optional header", [](Bytes &b) { b[0x98] = 0x07; }, "optional header magic"},
         {"section table past the end", [](Bytes &b) { b[0x86] = 0xFF; }, "section table"},
@@ -102,9 +102,9 @@ TEST(PeResources, RefusesDirectoriesThatBreakTheThreeLevels)
         const char *message;
     };
     const std::vector<Case> cases = {
-        {"type entry points at data", root + 16 + 4, 40, "type entry points at data"},
-        {"type entry points back at the root", root + 16 + 4, 0x80000000u, "not a numbered data entry"},
-        {"entry count past the directory", root + 12, 0x00400000u, "root directory at offset 0: entries"},
+        {"type entry points at data", root + 16 + 4, 40, "type entry is not a directory"},
+        {"type entry points back at the root", root + 16 + 4, 0x80000000u, "loop"},
+        {"entry count past the directory", root + 12, 0x00400000u, "root directory at offset 0 runs past"},
         {"name string past the directory", root + 16, 0x8000FFF0u, "entry name"},
         {"language entry is a directory", root + 40 + 3 * 24 + 16 + 4, 0x80000000u, "not a numbered data entry"},
         {"data outside every section", 0, 0, "resource data"},

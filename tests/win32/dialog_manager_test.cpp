@@ -4,6 +4,8 @@
 #include "test_dialog.h"
 
 #include "host/porting.h"
+#include "res_builder.h"
+#include "res_file.h"
 
 using namespace corvane::win32;
 using namespace testing_dialogs;
@@ -16,7 +18,8 @@ constexpr int kText = 1000, kFonts = 1001, kBold = 1002, kItalic = 1003, kOutlin
 
 std::vector<uint8_t> optionsRes(uint16_t id = 101)
 {
-    return tt::buildRes({{4, 1, {1, 2, 3, 4}}, {tt::kResDialog, id, tt::build(tt::optionsDialog())}});
+    return restest::buildRes({{uint16_t{4}, uint16_t{1}, 1033, {1, 2, 3, 4}},
+                              {corvane::kResTypeDialog, id, 1033, tt::build(tt::optionsDialog())}});
 }
 
 QmModuleDescriptor descriptorOf(const std::vector<uint8_t> &res)

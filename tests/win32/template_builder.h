@@ -1,5 +1,5 @@
-// Builds extended dialog templates and .res images byte by byte, so tests
-// can hand the stand-in exactly the bytes they mean.
+// Builds extended dialog templates byte by byte, so tests can hand the
+// stand-in exactly the bytes they mean (.res images: res_builder.h).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,6 @@
 namespace testing_templates {
 
 inline constexpr uint16_t kButton = 0x80, kEdit = 0x81, kStatic = 0x82, kListBox = 0x83, kComboBox = 0x85;
-inline constexpr uint16_t kResDialog = 5;
 
 struct Item {
     uint32_t id;
@@ -131,39 +130,6 @@ inline Dialog optionsDialog()
         {1000, kEdit, 0x50811084, 0, 7, 50, 222, 83, ""},
     };
     return d;
-}
-
-struct ResEntry {
-    uint16_t type;
-    uint16_t name;
-    std::vector<uint8_t> data;
-    uint16_t language = 1033;
-};
-
-// A .res image: the empty entry, then each entry's header and data.
-inline std::vector<uint8_t> buildRes(const std::vector<ResEntry> &entries)
-{
-    Bytes b;
-    auto entry = [&](uint16_t type, uint16_t name, const std::vector<uint8_t> &data, uint16_t language) {
-        b.u32(static_cast<uint32_t>(data.size()));
-        b.u32(32);
-        b.u16(0xFFFF);
-        b.u16(type);
-        b.u16(0xFFFF);
-        b.u16(name);
-        b.u32(0);
-        b.u16(0x1030);
-        b.u16(language);
-        b.u32(0);
-        b.u32(0);
-        for (uint8_t c : data)
-            b.u8(c);
-        b.align4();
-    };
-    entry(0, 0, {}, 0);
-    for (const ResEntry &e : entries)
-        entry(e.type, e.name, e.data, e.language);
-    return b.take();
 }
 
 } // namespace testing_templates

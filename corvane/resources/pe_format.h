@@ -1,7 +1,7 @@
-// On-disk and in-memory records of 32-bit Windows executables (PE32), as
-// the loader reads them. All fields are little-endian and the records are
-// packed, so they are read with memcpy from any offset, never by casting a
-// pointer into file bytes.
+// On-disk and in-memory records of Windows executables (PE32, and PE32+ as
+// far as its headers). All fields are little-endian and the records are
+// packed, so they are read through detail::readRecord from any offset,
+// never by casting a pointer into file bytes.
 //
 // Addresses inside an image are RVAs (offsets from the image base) unless a
 // field says VA (absolute, and therefore subject to base relocation).
@@ -45,6 +45,18 @@ inline constexpr uint16_t kRelHigh = 1;
 inline constexpr uint16_t kRelLow = 2;
 inline constexpr uint16_t kRelHighLow = 3;
 
+// Windows page protections
+inline constexpr uint32_t kPageSize = 0x1000;
+inline constexpr uint32_t kPageNoAccess = 0x01;
+inline constexpr uint32_t kPageReadOnly = 0x02;
+inline constexpr uint32_t kPageReadWrite = 0x04;
+inline constexpr uint32_t kPageWriteCopy = 0x08;
+inline constexpr uint32_t kPageExecute = 0x10;
+inline constexpr uint32_t kPageExecuteRead = 0x20;
+inline constexpr uint32_t kPageExecuteReadWrite = 0x40;
+inline constexpr uint32_t kPageExecuteWriteCopy = 0x80;
+inline constexpr uint32_t kPageModifiers = 0x700; // guard, no-cache, write-combine
+
 // Entry-point and TLS callback reasons
 inline constexpr uint32_t kProcessDetach = 0;
 inline constexpr uint32_t kProcessAttach = 1;
@@ -78,7 +90,8 @@ struct DataDirectory {
     uint32_t size;
 };
 
-// PE32 optional header up to (not including) the data directories.
+// PE32 optional header up to (not including) the data directories. A PE32+
+// header keeps its directory count at offset 108 and its directories at 112.
 struct OptionalHeader32 {
     uint16_t magic;
     uint8_t majorLinkerVersion;
@@ -112,6 +125,7 @@ struct OptionalHeader32 {
     uint32_t numberOfRvaAndSizes;
 };
 static_assert(sizeof(OptionalHeader32) == 96);
+inline constexpr uint32_t kOptionalHeader64Size = 112;
 
 struct SectionHeader {
     char name[8];
