@@ -2,6 +2,10 @@
 // minimal PE images with a resource directory.
 #pragma once
 
+#include "byte_reader.h"
+
+#include <gmock/gmock.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -9,6 +13,17 @@
 #include <vector>
 
 namespace restest {
+
+// Expects `read` to refuse its bytes with a message that holds `message`.
+template <typename Read> void expectRefused(Read read, const std::string &message)
+{
+    try {
+        read();
+        ADD_FAILURE() << "accepted";
+    } catch (const corvane::FormatError &e) {
+        EXPECT_THAT(e.what(), testing::HasSubstr(message));
+    }
+}
 
 using Bytes = std::vector<uint8_t>;
 using Key = std::variant<uint16_t, std::u16string>; // ordinal or string
