@@ -1,6 +1,6 @@
 // Lets the host library load Windows modules: a ModuleLoader for PE files,
-// registered when the program starts. Linked into every program that uses
-// the host library on 32-bit x86.
+// registered when the program starts. This is the corvane_host_pe target,
+// which the 32-bit programs that run Windows modules link.
 #include "module_loader.h"
 #include "host.h"
 

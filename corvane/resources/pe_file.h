@@ -31,13 +31,14 @@ std::string hex(uint64_t value);
 // Whether the bytes start like a Windows executable ("MZ").
 bool looksLikePe(std::span<const uint8_t> head);
 
+// In this order the packed records stay on 4-byte boundaries.
 struct Headers {
     uint32_t peOffset = 0; // of the "PE\0\0" signature
     FileHeader file{};
-    bool pe32Plus = false;
     OptionalHeader32 optional{};                        // PE32 only; a PE32+ image leaves it empty
     std::array<DataDirectory, kDirCount> directories{}; // those the header lacks are empty
     std::vector<SectionHeader> sections;
+    bool pe32Plus = false;
 
     uint32_t optionalOffset() const { return peOffset + 4 + sizeof(FileHeader); }
     const DataDirectory &directory(DirectoryIndex index) const { return directories[index]; }
