@@ -7,6 +7,7 @@
 #include "project.h"
 #include "registration.h"
 #include "session.h"
+#include "text/encoding.h"
 
 #include <unistd.h>
 
@@ -462,7 +463,7 @@ int runInfo(const std::string &modulePath)
             std::cout << line << "\n";
         }
         // The about text breaks its lines with carriage returns.
-        const std::string about = corvane::cp1252ToUtf8(session->host().about());
+        const std::string about = corvane::text::cp1252ToUtf8(session->host().about());
         std::cout << "\nAbout\n";
         for (const std::string &line : splitTextLines(about)) {
             const auto end = line.find_last_not_of(' ');

@@ -2,6 +2,7 @@
 
 #include "corvane1_ext.h"
 #include "scripted_user.h"
+#include "text/encoding.h"
 
 #include <algorithm>
 #include <atomic>
@@ -113,8 +114,8 @@ std::string textForTyping(const std::vector<std::string> &lines)
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string line;
         try {
-            line = corvane::utf8ToCp1252(lines[i]);
-        } catch (const corvane::HostError &e) {
+            line = corvane::text::utf8ToCp1252(lines[i]);
+        } catch (const corvane::text::EncodingError &e) {
             throw UsageError(std::string("text: ") + e.what());
         }
         for (unsigned char c : line)
@@ -154,7 +155,7 @@ std::vector<std::string> Session::dialogFonts()
     runDialog(probe, std::move(script));
     host_.removeInstance(probe);
     for (auto &f : fonts)
-        f = corvane::cp1252ToUtf8(f);
+        f = corvane::text::cp1252ToUtf8(f);
     return fonts;
 }
 
@@ -163,7 +164,7 @@ std::string Session::defaultFace() const
     CorvaneFontDesc desc{};
     if (CorvaneGetFontDesc(0, &desc) != 0)
         return "the system font";
-    return corvane::cp1252ToUtf8(desc.faceName);
+    return corvane::text::cp1252ToUtf8(desc.faceName);
 }
 
 const corvane::Parameter *Session::parameterOfType(int32_t type) const
@@ -208,8 +209,8 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &give
     std::string requested;
     if (choice.font) {
         try {
-            requested = corvane::utf8ToCp1252(*choice.font);
-        } catch (const corvane::HostError &e) {
+            requested = corvane::text::utf8ToCp1252(*choice.font);
+        } catch (const corvane::text::EncodingError &e) {
             throw UsageError(std::string("font: ") + e.what());
         }
     }
@@ -248,7 +249,7 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &give
         throw ModuleError("the options dialog did not store the settings", r, host_.message());
 
     if (choice.font && !found)
-        warn_("font \"" + *choice.font + "\" is not installed; using \"" + corvane::cp1252ToUtf8(used) + "\"");
+        warn_("font \"" + *choice.font + "\" is not installed; using \"" + corvane::text::cp1252ToUtf8(used) + "\"");
 
     const std::vector<uint8_t> record = instance.storedRecord();
     std::string expected;
@@ -297,7 +298,7 @@ void Session::checkFont(const std::vector<uint8_t> &record, int32_t layerNumber)
         return;
     const auto faces = libraryFaces();
     if (!findNoCase(faces, font))
-        warn_("layer " + std::to_string(layerNumber) + ": font \"" + corvane::cp1252ToUtf8(font) +
+        warn_("layer " + std::to_string(layerNumber) + ": font \"" + corvane::text::cp1252ToUtf8(font) +
               "\" is not installed; drawing with \"" + defaultFace() + "\"");
 }
 

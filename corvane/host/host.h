@@ -270,9 +270,4 @@ private:
     friend class Instance;
 };
 
-// Converts UTF-8 to Windows-1252; throws HostError naming the first
-// character 1252 cannot hold, or the first byte that is not UTF-8.
-std::string utf8ToCp1252(const std::string &utf8);
-std::string cp1252ToUtf8(const std::string &cp1252);
-
 } // namespace corvane

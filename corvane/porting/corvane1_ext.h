@@ -66,13 +66,6 @@ void CorvaneFailAllocationAt(int32_t n);
 void CorvaneClearFaults(void);
 void CorvaneGetCounts(CorvaneCounts *out);
 
-/* Windows-1252, the code page of all 8-bit text in the stand-ins. The five
- * bytes 1252 leaves unassigned map to the C1 controls of the same value, so
- * every byte survives a round trip. */
-uint32_t CorvaneCp1252ToUnicode(uint8_t byte);
-int32_t CorvaneUnicodeToCp1252(uint32_t codePoint); /* -1 when 1252 cannot hold it */
-uint8_t CorvaneCp1252Fold(uint8_t byte);            /* lower-case partner, else the byte */
-
 #ifdef __cplusplus
 }
 #endif

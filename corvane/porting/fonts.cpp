@@ -5,17 +5,22 @@
 // system font; the others follow in case-insensitive name order.
 #include "fonts.h"
 
+#include "text/encoding.h"
+
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <vector>
 
 namespace corvane1 {
 namespace {
+
+namespace text = corvane::text;
 
 constexpr const char *kSystemFamily = "DejaVu Sans";
 constexpr size_t kMaxFaceName = 31; // a face name field holds 32 bytes
@@ -48,44 +53,15 @@ std::string fold(const std::string &s)
 {
     std::string out(s);
     for (char &c : out)
-        c = static_cast<char>(cp1252Fold(static_cast<uint8_t>(c)));
+        c = static_cast<char>(text::cp1252Fold(static_cast<uint8_t>(c)));
     return out;
 }
 
-// UTF-8 to 1252; false when some character has no 1252 byte.
-bool utf8To1252(const char *utf8, std::string &out)
+// A fontconfig string in 1252; none when it is not valid UTF-8 or holds a
+// character 1252 cannot: such a name is one the module could never ask for.
+std::optional<std::string> nameIn1252(const FcChar8 *utf8)
 {
-    out.clear();
-    const auto *s = reinterpret_cast<const unsigned char *>(utf8);
-    while (*s) {
-        uint32_t cp;
-        int extra;
-        if (*s < 0x80) {
-            cp = *s;
-            extra = 0;
-        } else if ((*s & 0xE0) == 0xC0) {
-            cp = *s & 0x1F;
-            extra = 1;
-        } else if ((*s & 0xF0) == 0xE0) {
-            cp = *s & 0x0F;
-            extra = 2;
-        } else if ((*s & 0xF8) == 0xF0) {
-            cp = *s & 0x07;
-            extra = 3;
-        } else
-            return false;
-        ++s;
-        for (int i = 0; i < extra; ++i, ++s) {
-            if ((*s & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (*s & 0x3F);
-        }
-        int32_t b = unicodeToCp1252(cp);
-        if (b < 0)
-            return false;
-        out.push_back(static_cast<char>(b));
-    }
-    return true;
+    return text::tryUtf8ToCp1252(reinterpret_cast<const char *>(utf8));
 }
 
 class FontTable {
@@ -108,7 +84,7 @@ public:
             // Text arrives as 1252 bytes: one lookup table per face.
             FT_Select_Charmap(of->face, FT_ENCODING_UNICODE);
             for (int b = 0; b < 256; ++b)
-                of->glyphs[b] = FT_Get_Char_Index(of->face, cp1252ToUnicode(static_cast<uint8_t>(b)));
+                of->glyphs[b] = FT_Get_Char_Index(of->face, text::cp1252ToUnicode(static_cast<uint8_t>(b)));
         }
         OpenFace *result = of->failed ? nullptr : of.get();
         open_.emplace(key, std::move(of));
@@ -169,10 +145,9 @@ private:
             FcResult r;
             FcPattern *m = FcFontMatch(config_, p, &r);
             FcChar8 *fam = nullptr;
-            std::string name;
-            if (m && FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch &&
-                utf8To1252(reinterpret_cast<const char *>(fam), name))
-                key = fold(name);
+            if (m && FcPatternGetString(m, FC_FAMILY, 0, &fam) == FcResultMatch)
+                if (auto name = nameIn1252(fam))
+                    key = fold(*name);
             if (m)
                 FcPatternDestroy(m);
             FcPatternDestroy(p);
@@ -206,7 +181,7 @@ private:
             ff.scalable = scalable;
         FcChar8 *full = nullptr;
         if (FcPatternGetString(font, FC_FULLNAME, 0, &full) == FcResultMatch)
-            utf8To1252(reinterpret_cast<const char *>(full), ff.fullName);
+            ff.fullName = nameIn1252(full).value_or(std::string());
         bool ansi = true;
         FcCharSet *cs = nullptr;
         if (FcPatternGetCharSet(font, FC_CHARSET, 0, &cs) == FcResultMatch) {
@@ -215,13 +190,13 @@ private:
         }
         FcChar8 *fam = nullptr;
         for (int n = 0; FcPatternGetString(font, FC_FAMILY, n, &fam) == FcResultMatch; ++n) {
-            std::string name;
-            if (!utf8To1252(reinterpret_cast<const char *>(fam), name) || name.empty() || name.size() > kMaxFaceName)
+            const auto name = nameIn1252(fam);
+            if (!name || name->empty() || name->size() > kMaxFaceName)
                 continue;
-            Family &f = byName[fold(name)];
+            Family &f = byName[fold(*name)];
             if (f.name.empty()) {
-                f.name = name;
-                f.folded = fold(name);
+                f.name = *name;
+                f.folded = fold(*name);
             }
             f.faces.push_back(ff);
             f.ansi = f.ansi && ansi;
@@ -297,12 +272,6 @@ bool resolveFace(int16_t font, bool bold, bool italic, ResolvedFace &out)
         return true;
     // An unknown number, or a face that will not open: the system font.
     return !fams.empty() && resolveIn(fams[0], bold, italic, out);
-}
-
-std::string familyName(int16_t font)
-{
-    auto &fams = table().families;
-    return font >= 0 && font < static_cast<int32_t>(fams.size()) ? fams[font].name : std::string();
 }
 
 } // namespace corvane1

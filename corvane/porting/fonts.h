@@ -29,7 +29,4 @@ int32_t fontCount();
 // no face could be opened at all.
 bool resolveFace(int16_t font, bool bold, bool italic, ResolvedFace &out);
 
-// Family name (1252) of a font number, empty when there is none.
-std::string familyName(int16_t font);
-
 } // namespace corvane1

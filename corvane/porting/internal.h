@@ -113,11 +113,4 @@ inline bool sectRect(const QdRect &a, const QdRect &b, QdRect &out)
     return false;
 }
 
-// Windows-1252 byte to Unicode code point.
-uint32_t cp1252ToUnicode(uint8_t byte);
-// Unicode code point to Windows-1252; -1 when 1252 has no such character.
-int32_t unicodeToCp1252(uint32_t cp);
-// Case folding of a 1252 byte (upper to lower case).
-uint8_t cp1252Fold(uint8_t byte);
-
 } // namespace corvane1

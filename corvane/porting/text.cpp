@@ -402,11 +402,6 @@ int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool f
     return sum;
 }
 
-bool fractEnabled()
-{
-    return gFractEnable;
-}
-
 // The current port's metrics for both metric calls; false (with the error
 // set) when there is nowhere to write or no face to measure.
 template <typename Out> bool currentMetrics(Out *out, FMetricRec &m)

@@ -27,6 +27,4 @@ FMetricRec metricsOf(const TextSetup &s);
 // Width of a run, 16.16: fractional advances summed, or each rounded.
 int64_t runWidth(const TextSetup &s, const uint8_t *bytes, int32_t count, bool fract);
 
-bool fractEnabled();
-
 } // namespace corvane1

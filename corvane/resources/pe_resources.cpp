@@ -4,6 +4,7 @@
 
 #include "byte_reader.h"
 #include "pe_file.h"
+#include "text/encoding.h"
 
 namespace corvane {
 
@@ -40,7 +41,8 @@ std::vector<DirEntry> readDirectory(std::span<const uint8_t> dir, uint32_t offse
             if (length == 0)
                 fail("damaged: " + what + " holds an empty resource name");
             entry.name.isId = false;
-            entry.name.name = detail::utf16ToUtf8(dir, size_t{strOffset} + 2, length, (what + ": entry name").c_str());
+            entry.name.name = text::utf16leToUtf8(
+                detail::slice(dir, size_t{strOffset} + 2, size_t{length} * 2, (what + ": entry name").c_str()));
         } else {
             if (e.name > 0xFFFF)
                 fail("damaged: resource id " + std::to_string(e.name) + " is out of range");

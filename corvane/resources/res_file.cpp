@@ -1,6 +1,7 @@
 #include "res_file.h"
 
 #include "byte_reader.h"
+#include "text/encoding.h"
 
 #include <algorithm>
 
@@ -48,7 +49,7 @@ ResName readName(std::span<const uint8_t> header, size_t &pos, const std::string
         }
     }
     result.isId = false;
-    result.name = detail::utf16ToUtf8(header, pos, count, what.c_str());
+    result.name = text::utf16leToUtf8(detail::slice(header, pos, count * 2, what.c_str()));
     pos += (count + 1) * 2;
     return result;
 }

@@ -100,7 +100,7 @@ uint8_t Window::mnemonicLetter() const
             ++i;
             continue;
         }
-        return foldCase(static_cast<uint8_t>(text[i + 1]));
+        return cp1252Fold(static_cast<uint8_t>(text[i + 1]));
     }
     return 0;
 }
@@ -556,7 +556,7 @@ void ComboBox::character(uint8_t c)
     const size_t first = selection_ < 0 ? 0 : static_cast<size_t>(selection_) + 1;
     for (size_t n = 0; n < count; ++n) {
         const size_t i = (first + n) % count;
-        if (!items_[i].empty() && foldCase(static_cast<uint8_t>(items_[i][0])) == foldCase(c)) {
+        if (!items_[i].empty() && cp1252Fold(static_cast<uint8_t>(items_[i][0])) == cp1252Fold(c)) {
             selectByUser(static_cast<int32_t>(i));
             return;
         }

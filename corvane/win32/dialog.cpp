@@ -281,7 +281,7 @@ void Dialog::typeCharacter(uint8_t c)
 
 bool Dialog::mnemonic(uint8_t letter)
 {
-    const uint8_t wanted = foldCase(letter);
+    const uint8_t wanted = cp1252Fold(letter);
     const size_t count = controls_.size();
     size_t start = 0;
     for (size_t i = 0; i < count; ++i)

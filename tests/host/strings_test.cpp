@@ -1,4 +1,4 @@
-// String tables, formatString, copyString and the Windows-1252 conversions.
+// String tables, formatString and copyString.
 #include "test_support.h"
 
 #include <climits>
@@ -132,46 +132,6 @@ TEST_F(Strings, FormatAndCopyNeverPassTheMessageBuffer)
     u.copyString(small, nullptr);
     EXPECT_STREQ(small, "");
     u.copyString(nullptr, "ignored"); // no destination, no crash
-}
-
-struct CodeRow {
-    const char *utf8;
-    const char *cp1252;
-};
-
-TEST(Cp1252, ConvertsTheWholeTable)
-{
-    const CodeRow rows[] = {
-        {"plain ASCII\r\n", "plain ASCII\r\n"},
-        {"caf\xC3\xA9", "caf\xE9"},               // e acute
-        {"\xE2\x82\xAC", "\x80"},                 // euro
-        {"\xC5\xB8", "\x9F"},                     // Y diaeresis
-        {"\xE2\x80\x94\xE2\x84\xA2", "\x97\x99"}, // em dash, trade mark
-        {"\xC3\xBF\xC2\xA0", "\xFF\xA0"},
-    };
-    for (const CodeRow &r : rows) {
-        EXPECT_EQ(utf8ToCp1252(r.utf8), r.cp1252) << r.utf8;
-        EXPECT_EQ(cp1252ToUtf8(r.cp1252), r.utf8) << r.utf8;
-    }
-    std::string every;
-    for (int b = 1; b < 256; ++b)
-        every += static_cast<char>(b);
-    EXPECT_EQ(utf8ToCp1252(cp1252ToUtf8(every)), every);
-}
-
-TEST(Cp1252, RefusesWhatItCannotHoldNamingTheCharacter)
-{
-    try {
-        utf8ToCp1252("ok \xE2\x9C\x93 no");
-        FAIL() << "a check mark has no Windows-1252 byte";
-    } catch (const HostError &e) {
-        EXPECT_NE(std::string(e.what()).find("U+2713"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("\xE2\x9C\x93"), std::string::npos) << e.what();
-    }
-    EXPECT_THROW(utf8ToCp1252("\xC2\x80"), HostError);         // U+0080: 0x80 is the euro
-    EXPECT_THROW(utf8ToCp1252("\xF0\x9F\x98\x80"), HostError); // emoji
-    for (const char *bad : {"\x80", "\xC3", "\xC0\x80", "\xED\xA0\x80", "\xF5\x80\x80\x80", "a\xE2\x82"})
-        EXPECT_THROW(utf8ToCp1252(bad), HostError) << "invalid UTF-8 must be refused";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "porting_fixture.h"
 
 #include "fonts.h"
+#include "text/encoding.h"
 
 #include FT_ADVANCES_H
 
@@ -252,7 +253,7 @@ TEST_F(Blit, PlainTextMatchesFreeTypeThroughEveryMode)
                             FT_Face face = ref.face();
                             int32_t x = pen[0];
                             for (char ch : text) {
-                                uint32_t cp = CorvaneCp1252ToUnicode(static_cast<uint8_t>(ch));
+                                uint32_t cp = corvane::text::cp1252ToUnicode(static_cast<uint8_t>(ch));
                                 FT_UInt gi = FT_Get_Char_Index(face, cp);
                                 ASSERT_EQ(FT_Load_Glyph(face, gi, FT_LOAD_TARGET_MONO), 0);
                                 ASSERT_EQ(FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO), 0);

@@ -2,6 +2,8 @@
 // stand-in exactly the bytes they mean (.res images: res_builder.h).
 #pragma once
 
+#include "text/encoding.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,12 +46,11 @@ public:
         u16(static_cast<uint16_t>(v));
         u16(static_cast<uint16_t>(v >> 16));
     }
-    // 1252 bytes as UTF-16, with the euro sign as the one character above
-    // Latin-1 that the tests use.
+    // 1252 bytes as UTF-16.
     void wide(const std::string &s)
     {
         for (unsigned char c : s)
-            u16(c == 0x80 ? 0x20AC : c);
+            u16(static_cast<uint16_t>(corvane::text::cp1252ToUnicode(c)));
         u16(0);
     }
     void align4()
