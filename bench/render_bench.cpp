@@ -12,22 +12,6 @@
 
 namespace {
 
-// A stored (big-endian) settings record.
-std::vector<uint8_t> StoredRecord(const std::string &text, const std::string &font, uint16_t style, uint16_t alignment)
-{
-    std::vector<uint8_t> r(corvane::kStoredRecordSize, 0);
-    const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
-    std::memcpy(r.data(), head, sizeof head);
-    std::memcpy(r.data() + 6, text.data(), std::min<size_t>(text.size(), 255));
-    r[262] = static_cast<uint8_t>(font.size());
-    std::memcpy(r.data() + 263, font.data(), font.size());
-    r[518] = static_cast<uint8_t>(style >> 8);
-    r[519] = static_cast<uint8_t>(style);
-    r[520] = static_cast<uint8_t>(alignment >> 8);
-    r[521] = static_cast<uint8_t>(alignment);
-    return r;
-}
-
 struct Frame {
     corvane::Host host{QM_MODULE_PATH};
     corvane::Instance *instance = nullptr;
@@ -41,7 +25,9 @@ struct Frame {
         instance = &host.newInstance();
         instance->setup();
         instance->setStoredRecord(
-            StoredRecord("Quillomark renders\r\nthree lines of text\r\nat 72 points", "DejaVu Sans", 0, kAlignCenter));
+            corvane::record::encode({.text = "Quillomark renders\r\nthree lines of text\r\nat 72 points",
+                                     .fontName = "DejaVu Sans",
+                                     .alignment = kAlignCenter}));
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "corvane1_ext.h"
 #include "scripted_user.h"
+#include "record/stored_record.h"
 #include "text/encoding.h"
 
 #include <algorithm>
@@ -21,28 +22,6 @@ ModuleError::ModuleError(const std::string &what, int32_t code_, std::string mes
 }
 
 namespace {
-
-// Stored record layout (big-endian numbers): text at 6 (zero-terminated),
-// font name at 262 (length-prefixed).
-constexpr size_t kRecordText = 6, kRecordTextSize = 256, kRecordFont = 262;
-
-std::string recordText(const std::vector<uint8_t> &record)
-{
-    if (record.size() < kRecordText + kRecordTextSize)
-        return {};
-    const auto *begin = record.data() + kRecordText;
-    const auto *end = std::find(begin, begin + kRecordTextSize, 0);
-    return std::string(begin, end);
-}
-
-std::string recordFont(const std::vector<uint8_t> &record)
-{
-    if (record.size() < kRecordFont + 256)
-        return {};
-    const size_t n = record[kRecordFont];
-    return std::string(record.begin() + kRecordFont + 1,
-                       record.begin() + static_cast<std::ptrdiff_t>(kRecordFont + 1 + n));
-}
 
 bool sameNoCase(const std::string &a, const std::string &b)
 {
@@ -255,7 +234,7 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &give
     std::string expected;
     for (char c : typed)
         expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const std::string stored = recordText(record);
+    const std::string stored = corvane::record::decode(record).text;
     if (stored.size() < expected.size())
         warn_("the text is " + std::to_string(expected.size()) +
               " characters (each line break counts two); the options dialog kept the first " +
@@ -293,7 +272,7 @@ void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)
 
 void Session::checkFont(const std::vector<uint8_t> &record, int32_t layerNumber)
 {
-    const std::string font = recordFont(record);
+    const std::string font = corvane::record::decode(record).fontName;
     if (font.empty())
         return;
     const auto faces = libraryFaces();

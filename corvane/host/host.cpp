@@ -453,14 +453,15 @@ std::vector<uint8_t> Instance::storedRecord() const
 
 void Instance::setStoredRecord(std::span<const uint8_t> bytes)
 {
-    if (bytes.size() != static_cast<size_t>(kStoredRecordSize))
-        throw HostError("a stored settings record is " + std::to_string(kStoredRecordSize) + " bytes, not " +
+    constexpr int32_t kStoredSize = static_cast<int32_t>(record::kStoredSize);
+    if (bytes.size() != record::kStoredSize)
+        throw HostError("a stored settings record is " + std::to_string(kStoredSize) + " bytes, not " +
                         std::to_string(bytes.size()));
     if (!handle_) {
-        handle_ = NewHandleClear(kStoredRecordSize);
+        handle_ = NewHandleClear(kStoredSize);
         if (!handle_)
             throw HostError("no memory for a settings record");
-    } else if (GetHandleSize(handle_) != kStoredRecordSize) {
+    } else if (GetHandleSize(handle_) != kStoredSize) {
         throw HostError("the instance's record is not a settings record (" + std::to_string(GetHandleSize(handle_)) +
                         " bytes)");
     }

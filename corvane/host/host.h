@@ -26,6 +26,7 @@
 #include "host/host_records.h"
 #include "host/porting.h"
 #include "module_loader.h"
+#include "record/stored_record.h"
 
 #include <cstdint>
 #include <functional>
@@ -38,9 +39,6 @@
 #include <vector>
 
 namespace corvane {
-
-// A settings record's size in stored form.
-inline constexpr int32_t kStoredRecordSize = 522;
 
 struct HostError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -188,7 +186,7 @@ public:
     bool hasRecord() const;
     std::vector<uint8_t> storedRecord() const; // stored (big-endian) bytes
     // Replaces them (creates a record if none); throws HostError unless
-    // exactly kStoredRecordSize bytes are given.
+    // exactly record::kStoredSize bytes are given.
     void setStoredRecord(std::span<const uint8_t> bytes);
     Handle handle() const { return handle_; }
     Host &host() { return host_; }

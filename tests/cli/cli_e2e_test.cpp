@@ -1,6 +1,8 @@
 // The built quillomark program, run as a user runs it: images it writes,
 // sequences, projects, messages and exit statuses.
 #include "image.h"
+#include "project.h"
+#include "record/stored_record.h"
 #include "run_program.h"
 
 #include <gmock/gmock.h>
@@ -59,6 +61,22 @@ std::string slurp(const std::string &path)
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+// The first layer's record in a saved project.
+corvane::record::Fields layerRecord(const std::string &project)
+{
+    const std::string dir = fs::path(project).parent_path().string();
+    return corvane::record::decode(quillomark::projectFromJson(slurp(project), dir).layers.at(0).record);
+}
+
+// The project saved again under another name, its first layer's record replaced.
+void saveWithRecord(const std::string &project, const std::string &copy, const corvane::record::Fields &record)
+{
+    const std::string dir = fs::path(project).parent_path().string();
+    quillomark::Project p = quillomark::projectFromJson(slurp(project), dir);
+    p.layers.at(0).record = corvane::record::encode(record);
+    std::ofstream(copy) << quillomark::projectToJson(p, dir);
 }
 
 struct Ink {
@@ -328,11 +346,11 @@ TEST_F(CliTest, ProjectRoundTripRendersTheSamePixels)
                        path("p.json"),    "-o",
                        path("a.png")});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string json = slurp(path("p.json"));
-    // The record as the module stored it through its dialog: magic and
-    // version, the text with its typed line break as CR LF, the font as listed.
-    EXPECT_THAT(json, HasSubstr("\"record\": \"00ff2bed0100526f756e640d0a7472697000"));
-    EXPECT_THAT(json, HasSubstr("104c696265726174696f6e205365726966")); // length 16, "Liberation Serif"
+    // The record as the module stored it through its dialog: the text with
+    // its typed line break as CR LF, the font as listed.
+    EXPECT_EQ(
+        layerRecord(path("p.json")),
+        (corvane::record::Fields{.text = "Round\r\ntrip", .fontName = "Liberation Serif", .style = 6, .alignment = 2}));
 
     r = cli({"render", "--project", path("p.json"), "-o", path("b.png")});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -344,11 +362,9 @@ TEST_F(CliTest, DamagedProjectRecordGetsTheModulesMessage)
 {
     RunResult r = cli({"render", "Damage", "--save-project", path("good.json")});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string json = slurp(path("good.json"));
-    const auto at = json.find("00ff2bed");
-    ASSERT_NE(at, std::string::npos);
-    json.replace(at, 8, "00ff2bee");
-    std::ofstream(path("bad.json")) << json;
+    corvane::record::Fields record = layerRecord(path("good.json"));
+    record.magic = 0x00FF2BEE;
+    saveWithRecord(path("good.json"), path("bad.json"), record);
 
     r = cli({"render", "--project", path("bad.json"), "-o", path("bad.png")});
     EXPECT_EQ(r.status, 3);
@@ -361,9 +377,9 @@ TEST_F(CliTest, ProjectRecordOfAnotherVersionIsReplacedWithAWarning)
 {
     RunResult r = cli({"render", "Old", "--save-project", path("v1.json")});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string json = slurp(path("v1.json"));
-    json.replace(json.find("00ff2bed0100"), 12, "00ff2bed0200");
-    std::ofstream(path("v2.json")) << json;
+    corvane::record::Fields record = layerRecord(path("v1.json"));
+    record.version = 0x0200;
+    saveWithRecord(path("v1.json"), path("v2.json"), record);
     r = cli({"render", "--project", path("v2.json"), "-o", path("v2.png")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.err, HasSubstr("replaced the project's settings record with a blank one"));

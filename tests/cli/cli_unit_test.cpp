@@ -6,6 +6,7 @@
 #include "parse.h"
 #include "progress.h"
 #include "project.h"
+#include "record/stored_record.h"
 #include "registration.h"
 #include "res_builder.h"
 
@@ -206,7 +207,7 @@ Project sampleProject()
     l.tracks.colour.add(0, {255, 255, 255}, "colour");
     p.layers.push_back(l);
     LayerSpec second;
-    second.record = std::vector<uint8_t>(522, 0xA5);
+    second.record = std::vector<uint8_t>(corvane::record::kStoredSize, 0xA5);
     p.layers.push_back(second);
     return p;
 }

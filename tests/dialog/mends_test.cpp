@@ -33,15 +33,13 @@ TEST_F(OptionsFaults, ADamagedRecordIsReportedAndLeftAlone)
 {
     for (size_t byte : {0u, 1u, 2u, 3u}) {
         auto r = record("text", "Verdana", 1, 1);
-        r[byte] ^= 0x01;
+        bytesOf(r, Field::Magic)[byte] ^= 0x01;
         store(r);
         expectRefused([&] { return instance_->options(); });
         EXPECT_EQ(stored(), r) << byte;
     }
     // Only the magic is checked, not the version.
-    auto r = record("text", "Verdana");
-    r[4] = 0x02;
-    store(r);
+    store(corvane::record::encode({.version = 0x0200, .text = "text", .fontName = "Verdana"}));
     EXPECT_EQ(options(Script().ok()), 0);
 }
 
@@ -69,19 +67,19 @@ TEST_F(OptionsFaults, AMissingGlobalBlockIsReportedNotFollowed)
 TEST_F(OptionsFaults, ATextFillingItsWholeFieldLosesItsLastCharacterOnly)
 {
     auto r = record("", "Verdana", 2, 1);
-    std::fill(r.begin() + kTextAt, r.begin() + kTextAt + 256, 'A');
+    std::ranges::fill(bytesOf(r, Field::Text), 'A');
     store(r);
     EXPECT_EQ(
         options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), std::string(255, 'A')); }).cancel()),
         517);
     auto expected = r;
-    expected[kTextAt + 255] = 0;
+    bytesOf(expected, Field::Text)[255] = 0;
     EXPECT_EQ(stored(), expected); // fontName and the rest untouched
 
     store(r);
     EXPECT_EQ(options(Script().ok()), 0);
-    EXPECT_EQ(storedText(stored()), std::string(254, 'A'));
-    EXPECT_EQ(storedFont(stored()), "Verdana");
+    EXPECT_EQ(fields().text, std::string(254, 'A'));
+    EXPECT_EQ(fields().fontName, "Verdana");
 }
 
 TEST_F(OptionsFaults, FontNamesThatFillTheirFieldOrHoldAZeroKeepTheirBytes)
@@ -96,8 +94,8 @@ TEST_F(OptionsFaults, FontNamesThatFillTheirFieldOrHoldAZeroKeepTheirBytes)
     };
     for (const Row &r : rows) {
         auto bytes = record("t", r.name);
-        for (size_t i = kFontAt + 1 + r.name.size(); i < kFontAt + 256; ++i)
-            bytes[i] = 0x77; // stale bytes beyond the name
+        const auto font = bytesOf(bytes, Field::FontName);
+        std::fill(font.begin() + 1 + r.name.size(), font.end(), 0x77); // stale bytes beyond the name
         store(bytes);
         EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()),
                   517)
@@ -108,8 +106,8 @@ TEST_F(OptionsFaults, FontNamesThatFillTheirFieldOrHoldAZeroKeepTheirBytes)
     store(record("t", std::string(255, 'x')));
     EXPECT_EQ(options(Script().pickFont("Verdana").ok()), 0);
     const auto after = stored();
-    EXPECT_EQ(storedFont(after), "Verdana");
-    EXPECT_EQ(after[kFontAt + 8], 'x'); // the old name's tail is not the new name's business
+    EXPECT_EQ(corvane::record::decode(after).fontName, "Verdana");
+    EXPECT_EQ(bytesOf(after, Field::FontName)[8], 'x'); // the old name's tail is not the new name's business
 }
 
 TEST_F(OptionsFaults, RepeatedOpeningsReleaseEverything)
@@ -118,7 +116,7 @@ TEST_F(OptionsFaults, RepeatedOpeningsReleaseEverything)
         EXPECT_EQ(options(Script().type("x").ok()), 0);
         EXPECT_EQ(options(Script().cancel()), 517);
     }
-    EXPECT_EQ(storedText(stored()), "xxxxx");
+    EXPECT_EQ(fields().text, "xxxxx");
     EXPECT_EQ(liveDeviceContexts(), 0);
     EXPECT_EQ(host_->live().portingLocks, 0);
 }

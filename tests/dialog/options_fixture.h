@@ -16,7 +16,6 @@ using namespace corvane::win32;
 
 inline constexpr int kText = 1000, kFonts = 1001, kBold = 1002, kItalic = 1003, kUnderline = 1004, kOutline = 1005,
                      kLeft = 1006, kCenter = 1007, kRight = 1008;
-inline constexpr size_t kTextAt = 6, kFontAt = 262, kStyleAt = 518, kAlignAt = 520;
 
 inline FontEntry trueType(std::string face, uint8_t charSet = ANSI_CHARSET)
 {
@@ -27,39 +26,13 @@ inline const std::vector<FontEntry> kFontList = {trueType("Verdana"), trueType("
                                                  trueType("Courier New")};
 inline const std::vector<std::string> kSortedFonts = {"arial", "Courier New", "Times New Roman", "Verdana"};
 
-// A record in stored form.
-inline std::vector<uint8_t> record(std::string_view text, std::string_view font, uint16_t style = 0,
-                                   uint16_t alignment = 0)
-{
-    std::vector<uint8_t> r(522, 0);
-    const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
-    std::copy(std::begin(head), std::end(head), r.begin());
-    std::copy(text.begin(), text.end(), r.begin() + kTextAt);
-    r[kFontAt] = static_cast<uint8_t>(font.size());
-    std::copy(font.begin(), font.end(), r.begin() + kFontAt + 1);
-    r[kStyleAt] = static_cast<uint8_t>(style >> 8);
-    r[kStyleAt + 1] = static_cast<uint8_t>(style);
-    r[kAlignAt] = static_cast<uint8_t>(alignment >> 8);
-    r[kAlignAt + 1] = static_cast<uint8_t>(alignment);
-    return r;
-}
+using corvane::record::bytesOf;
+using corvane::record::Field;
 
-inline std::string storedText(const std::vector<uint8_t> &r)
+// A record in stored form.
+inline std::vector<uint8_t> record(std::string text, std::string font, uint16_t style = 0, uint16_t alignment = 0)
 {
-    return std::string(reinterpret_cast<const char *>(&r[kTextAt]),
-                       strnlen(reinterpret_cast<const char *>(&r[kTextAt]), 256));
-}
-inline std::string storedFont(const std::vector<uint8_t> &r)
-{
-    return std::string(reinterpret_cast<const char *>(&r[kFontAt + 1]), r[kFontAt]);
-}
-inline uint16_t storedStyle(const std::vector<uint8_t> &r)
-{
-    return static_cast<uint16_t>(r[kStyleAt] << 8 | r[kStyleAt + 1]);
-}
-inline uint16_t storedAlignment(const std::vector<uint8_t> &r)
-{
-    return static_cast<uint16_t>(r[kAlignAt] << 8 | r[kAlignAt + 1]);
+    return corvane::record::encode({.text = text, .fontName = font, .style = style, .alignment = alignment});
 }
 
 class Options : public ::testing::Test {
@@ -96,6 +69,7 @@ protected:
     }
 
     std::vector<uint8_t> stored() const { return instance_->storedRecord(); }
+    corvane::record::Fields fields() const { return corvane::record::decode(stored()); }
     void store(const std::vector<uint8_t> &r) { instance_->setStoredRecord(r); }
 
     std::unique_ptr<corvane::Host> host_;

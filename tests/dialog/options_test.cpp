@@ -27,8 +27,8 @@ TEST_F(Options, ABlankRecordOpensEmptyOnTheLeftWithTheFirstFont)
 TEST_F(Options, CancelAndEscapeLeaveEveryByteAsItWas)
 {
     std::vector<uint8_t> r = record("Hello\rWorld \xE9", "Verdana", 5, 2);
-    r[kTextAt + 100] = 0x5A; // bytes after the terminator are kept too
-    r[kFontAt + 200] = 0x5A;
+    bytesOf(r, Field::Text)[100] = 0x5A; // bytes after the terminator are kept too
+    bytesOf(r, Field::FontName)[200] = 0x5A;
     store(r);
     const Script changes = Script().type("more").check(kItalic).chooseRadio(kCenter).pickFont("arial");
     const std::vector<std::pair<const char *, Script>> ways = {
@@ -78,7 +78,7 @@ TEST_F(Options, TheBoxesSetTheirOwnBits)
         for (int box : r.ticked)
             s.check(box);
         EXPECT_EQ(options(s.ok()), 0);
-        EXPECT_EQ(storedStyle(stored()), r.style);
+        EXPECT_EQ(fields().style, r.style);
     }
 }
 
@@ -103,7 +103,7 @@ TEST_F(Options, AlignmentOutsideTheThreeShowsNoButtonAndStoresLeft)
         if (r.choose)
             s.chooseRadio(r.choose);
         EXPECT_EQ(options(s.ok()), 0);
-        EXPECT_EQ(storedAlignment(stored()), r.stored) << r.alignment;
+        EXPECT_EQ(fields().alignment, r.stored) << r.alignment;
     }
 }
 
@@ -115,7 +115,7 @@ TEST_F(Options, TwoHundredCharactersSurviveTheRoundTrip)
     store(record(text, "arial"));
     const auto inspect = [&](LiveDialog &d) { EXPECT_EQ(d.text(kText), text); };
     EXPECT_EQ(options(Script().inspect(inspect).ok()), 0);
-    EXPECT_EQ(storedText(stored()), text);
+    EXPECT_EQ(fields().text, text);
     EXPECT_EQ(options(Script().inspect(inspect).cancel()), 517);
 }
 
@@ -125,19 +125,17 @@ TEST_F(Options, ThreeHundredTypedCharactersStoreTheFirst254)
     for (int i = 0; i < 300; ++i)
         typed.push_back(static_cast<char>('A' + i % 26));
     EXPECT_EQ(options(Script().type(typed).inspect([&](LiveDialog &d) { EXPECT_EQ(d.text(kText), typed); }).ok()), 0);
-    const auto r = stored();
-    EXPECT_EQ(storedText(r), typed.substr(0, 254));
-    EXPECT_EQ(r[kTextAt + 254], 0);
-    EXPECT_EQ(storedFont(r), "arial"); // nothing else spilled over
+    EXPECT_EQ(fields().text, typed.substr(0, 254));
+    EXPECT_EQ(fields().fontName, "arial"); // nothing else spilled over
 }
 
 TEST_F(Options, EnterInTheTextInsertsALineBreak)
 {
     EXPECT_EQ(options(Script().type("one\ntwo").inspect([](LiveDialog &d) { EXPECT_TRUE(d.isOpen()); }).ok()), 0);
-    EXPECT_EQ(storedText(stored()), "one\r\ntwo");
+    EXPECT_EQ(fields().text, "one\r\ntwo");
     // Enter anywhere else confirms.
     EXPECT_EQ(options(Script().focus(kBold).press(Key::Space).enter()), 0);
-    EXPECT_EQ(storedStyle(stored()), 1);
+    EXPECT_EQ(fields().style, 1);
 }
 
 TEST_F(Options, AFontNameIsFoundIgnoringCase)
@@ -145,11 +143,11 @@ TEST_F(Options, AFontNameIsFoundIgnoringCase)
     store(record("", "ARIAL"));
     EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()),
               517);
-    EXPECT_EQ(storedFont(stored()), "ARIAL");
+    EXPECT_EQ(fields().fontName, "ARIAL");
     store(record("", "times new roman"));
     EXPECT_EQ(
         options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Times New Roman"); }).ok()), 0);
-    EXPECT_EQ(storedFont(stored()), "Times New Roman"); // the list's spelling
+    EXPECT_EQ(fields().fontName, "Times New Roman"); // the list's spelling
 }
 
 TEST_F(Options, AnUnknownFontFallsBackToTheLastConfirmedThenTheFirst)
@@ -160,12 +158,12 @@ TEST_F(Options, AnUnknownFontFallsBackToTheLastConfirmedThenTheFirst)
                           .pickFont("Verdana")
                           .ok()),
               0);
-    EXPECT_EQ(storedFont(stored()), "Verdana");
+    EXPECT_EQ(fields().fontName, "Verdana");
 
     store(record("", "Nonesuch"));
     EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Verdana"); }).cancel()),
               517);
-    EXPECT_EQ(storedFont(stored()), "Nonesuch"); // the name stays until OK
+    EXPECT_EQ(fields().fontName, "Nonesuch"); // the name stays until OK
 
     // A confirmed font that is no longer installed: the first again.
     setFontList({trueType("Tahoma"), trueType("Georgia")});
@@ -188,7 +186,7 @@ TEST_F(Options, TheLastConfirmedFontServesEveryInstance)
     EXPECT_EQ(
         options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).ok(), &other),
         0);
-    EXPECT_EQ(storedFont(other.storedRecord()), "Courier New");
+    EXPECT_EQ(corvane::record::decode(other.storedRecord()).fontName, "Courier New");
 }
 
 TEST_F(Options, TheListLeavesOutRasterFontsAndVerticalFarEastFacesAndRepeats)
@@ -234,15 +232,11 @@ TEST_F(Options, WithoutADisplayContextTheFontIsSystemAndTheTypedTextIsKept)
                           .type("typed")
                           .ok()),
               0);
-    const auto r = stored();
-    EXPECT_EQ(storedFont(r), "System");
-    EXPECT_EQ(storedText(r), "typed");
-    EXPECT_EQ(storedStyle(r), 9);
-    EXPECT_EQ(storedAlignment(r), 2);
+    EXPECT_EQ(fields(), (corvane::record::Fields{.text = "typed", .fontName = "System", .style = 9, .alignment = 2}));
 
     // Nothing typed: the text is emptied.
     EXPECT_EQ(options(Script().ok()), 0);
-    EXPECT_EQ(storedText(stored()), "");
+    EXPECT_EQ(fields().text, "");
 
     // "System" is now the confirmed font.
     setCreateDCFails(false);
@@ -257,8 +251,8 @@ TEST_F(Options, NoFontsAtAllAlsoStoresSystem)
     setFontList({});
     store(record("x", "Verdana"));
     EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selection(kFonts), -1); }).ok()), 0);
-    EXPECT_EQ(storedFont(stored()), "System");
-    EXPECT_EQ(storedText(stored()), "x");
+    EXPECT_EQ(fields().fontName, "System");
+    EXPECT_EQ(fields().text, "x");
 }
 
 TEST_F(Options, ADialogThatCannotBeCreatedChangesNothing)

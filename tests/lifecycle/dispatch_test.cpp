@@ -49,13 +49,13 @@ TEST_F(Dispatch, RecordNamedOnlyByTheOutputIsConvertedOnlyOnExit)
     host.in().sequenceData = nullptr;
     host.out().sequenceData = inst.handle();
     ASSERT_EQ(host.callMain(2), 0);
-    Bytes once = busyStored();
+    const Bytes once = busyStored();
     const Bytes native = inst.storedRecord();
     // Numbers reversed, strings as they were.
-    const uint8_t head[6] = {0xED, 0x2B, 0xFF, 0x00, 0x00, 0x01};
-    EXPECT_EQ(hex(native, 0, 6), hex(Bytes(head, head + 6), 0, 6));
-    EXPECT_EQ(hex(native, kStyleAt, 4), "05 00 02 00 ");
-    EXPECT_TRUE(std::equal(native.begin() + kTextAt, native.begin() + kStyleAt, once.begin() + kTextAt));
+    EXPECT_EQ(hex(native, 0, 6), "ED 2B FF 00 00 01 ");
+    EXPECT_EQ(hex(native, record::offsetOf(record::Field::Style), 4), "05 00 02 00 ");
+    for (const auto field : {record::Field::Text, record::Field::FontName})
+        EXPECT_TRUE(std::ranges::equal(record::bytesOf(native, field), record::bytesOf(once, field)));
     // A second conversion restores the stored form.
     host.in().sequenceData = nullptr;
     host.out().sequenceData = inst.handle();
@@ -76,7 +76,7 @@ TEST_F(Dispatch, AnyRecordSurvivesTheRoundTripUnchanged)
 {
     std::mt19937 rng(1234);
     for (int round = 0; round < 20; ++round) {
-        Bytes b(kRecordSize);
+        Bytes b(record::kStoredSize);
         for (auto &x : b)
             x = static_cast<uint8_t>(rng());
         inst.setStoredRecord(b);
@@ -87,8 +87,7 @@ TEST_F(Dispatch, AnyRecordSurvivesTheRoundTripUnchanged)
 
 TEST_F(Dispatch, FailingHandlerStillHasTheRecordConvertedBack)
 {
-    Bytes damaged = busyStored();
-    damaged[0] = 0x12; // magic 12 FF 2B ED
+    const Bytes damaged = busyStored(record::kVersion, 0x12FF2BED);
     inst.setStoredRecord(damaged);
     const Handle before = inst.handle();
     host.out().outFlags = 0;

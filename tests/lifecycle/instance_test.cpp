@@ -26,30 +26,29 @@ TEST_F(Instances, SetupLeavesABlankRecordInStoredForm)
 }
 
 struct VersionRow {
-    uint8_t v0, v1;
+    uint16_t version;
     bool kept;
 };
 
 TEST_F(Instances, ResetupKeepsKnownVersionsAndReplacesOthers)
 {
     const VersionRow rows[] = {
-        {0x01, 0x00, true},  {0x01, 0x7F, true},  {0x01, 0xFF, true},
-        {0x02, 0x00, false}, {0x00, 0xFF, false}, {0xFF, 0x01, false},
+        {0x0100, true}, {0x017F, true}, {0x01FF, true}, {0x0200, false}, {0x00FF, false}, {0xFF01, false},
     };
     for (const VersionRow &r : rows) {
         ASSERT_EQ(inst.setup(), 0);
-        const Bytes stored = busyStored(r.v0, r.v1);
+        const Bytes stored = busyStored(r.version);
         inst.setStoredRecord(stored);
         const Handle before = inst.handle();
         host.out().outFlags = 0x33;
-        ASSERT_EQ(inst.command(CmdInstanceResetup), 0) << hex(stored, 4, 2);
+        ASSERT_EQ(inst.command(CmdInstanceResetup), 0) << r.version;
         EXPECT_EQ(host.out().outFlags, 0x33) << "re-setup does not write the flags";
         if (r.kept) {
             EXPECT_EQ(inst.handle(), before);
-            EXPECT_EQ(inst.storedRecord(), stored) << hex(stored, 4, 2);
+            EXPECT_EQ(inst.storedRecord(), stored) << r.version;
         } else {
             EXPECT_NE(inst.handle(), before) << "the host is handed a new record";
-            EXPECT_EQ(inst.storedRecord(), blankStored()) << hex(stored, 4, 2);
+            EXPECT_EQ(inst.storedRecord(), blankStored()) << r.version;
         }
         EXPECT_EQ(host.live().portingHandles, 1) << "a replaced record is released";
         ASSERT_EQ(inst.teardown(), 0);
@@ -59,8 +58,7 @@ TEST_F(Instances, ResetupKeepsKnownVersionsAndReplacesOthers)
 TEST_F(Instances, ResetupOfADamagedRecordLeavesItWithTheHost)
 {
     ASSERT_EQ(inst.setup(), 0);
-    Bytes damaged = busyStored();
-    damaged[3] = 0xEE;
+    const Bytes damaged = busyStored(record::kVersion, 0x00FF2BEE);
     inst.setStoredRecord(damaged);
     const Handle before = inst.handle();
     host.out().outFlags = 0x33;
@@ -107,7 +105,7 @@ TEST_F(Instances, TeardownReleasesWhateverIsPresented)
 
     // A damaged record is released all the same: the magic is not examined.
     ASSERT_EQ(inst.setup(), 0);
-    Bytes damaged(kRecordSize, 0x99);
+    Bytes damaged(record::kStoredSize, 0x99);
     inst.setStoredRecord(damaged);
     EXPECT_EQ(inst.teardown(), 0);
     EXPECT_FALSE(inst.hasRecord());
@@ -123,7 +121,7 @@ TEST_F(Instances, FailedAllocationsReportAndLeaveNothing)
     };
     const Row rows[] = {
         {"setup", {}, CmdInstanceSetup},
-        {"re-setup replacing version 02 00", busyStored(0x02, 0x00), CmdInstanceResetup},
+        {"re-setup replacing version 02 00", busyStored(0x0200), CmdInstanceResetup},
         {"re-setup without a record", {}, CmdInstanceResetup},
     };
     for (const Row &r : rows) {
@@ -169,7 +167,7 @@ TEST_P(WholeLife, LeavesNothingLive)
     ASSERT_EQ(a.setup(), 0);
     ASSERT_EQ(b.setup(), 0);
     ASSERT_EQ(a.resetup(), 0);
-    b.setStoredRecord(busyStored(0x02, 0x00));
+    b.setStoredRecord(busyStored(0x0200));
     ASSERT_EQ(b.resetup(), 0);
     EXPECT_EQ(b.storedRecord(), blankStored());
     EXPECT_EQ(host.live().portingHandles, 2);

@@ -13,34 +13,18 @@ namespace qmtest {
 
 using Bytes = std::vector<uint8_t>;
 
-inline constexpr size_t kRecordSize = 522;
-inline constexpr size_t kStyleAt = 518, kAlignAt = 520, kTextAt = 6, kFontAt = 262;
+namespace record = corvane::record;
 
 // A new record as the host holds it: magic, version, then zeros.
 inline Bytes blankStored()
 {
-    Bytes b(kRecordSize, 0);
-    const uint8_t head[6] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
-    std::memcpy(b.data(), head, sizeof head);
-    return b;
+    return record::encode({});
 }
 
 // A stored record with every field in use, so a conversion shows anywhere.
-inline Bytes busyStored(uint8_t v0 = 0x01, uint8_t v1 = 0x00)
+inline Bytes busyStored(uint16_t version = record::kVersion, uint32_t magic = record::kMagic)
 {
-    Bytes b = blankStored();
-    b[4] = v0;
-    b[5] = v1;
-    const char text[] = "First line\rSecond";
-    std::memcpy(&b[kTextAt], text, sizeof text);
-    const char font[] = "\x05"
-                        "Arial";
-    std::memcpy(&b[kFontAt], font, sizeof font - 1);
-    b[kStyleAt] = 0x00;
-    b[kStyleAt + 1] = 0x05;
-    b[kAlignAt] = 0x00;
-    b[kAlignAt + 1] = 0x02;
-    return b;
+    return record::encode({magic, version, "First line\rSecond", "Arial", 5, 2});
 }
 
 inline std::string hex(const Bytes &b, size_t from = 0, size_t count = 8)
@@ -56,7 +40,7 @@ inline std::string hex(const Bytes &b, size_t from = 0, size_t count = 8)
 
 inline Bytes recordBytes(Handle h)
 {
-    return h ? Bytes(*h, *h + kRecordSize) : Bytes();
+    return h ? Bytes(*h, *h + record::kStoredSize) : Bytes();
 }
 
 inline const char *kNoMemory = "Not enough memory to execute Quillomark.";

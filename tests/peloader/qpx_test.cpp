@@ -141,21 +141,9 @@ TEST(ShippedModule, CalledFromAnotherThreadItGetsThatThreadsBlock)
     EXPECT_EQ(fromThread, qpx.about());
 }
 
-// Settings record in stored form: text (C string) at 6, font name (length
-// byte first) at 262, style and alignment as big-endian words at 518, 520.
 std::vector<uint8_t> storedRecord(const std::string &text, const std::string &font, uint16_t style, uint16_t align)
 {
-    std::vector<uint8_t> r(corvane::kStoredRecordSize, 0);
-    const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00};
-    std::memcpy(r.data(), head, sizeof head);
-    std::memcpy(r.data() + 6, text.data(), text.size());
-    r[262] = static_cast<uint8_t>(font.size());
-    std::memcpy(r.data() + 263, font.data(), font.size());
-    r[518] = static_cast<uint8_t>(style >> 8);
-    r[519] = static_cast<uint8_t>(style);
-    r[520] = static_cast<uint8_t>(align >> 8);
-    r[521] = static_cast<uint8_t>(align);
-    return r;
+    return corvane::record::encode({.text = text, .fontName = font, .style = style, .alignment = align});
 }
 
 // Renders through one module; the input is a pattern so compositing shows.

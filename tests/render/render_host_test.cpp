@@ -34,22 +34,6 @@ bool Same(const HostPixel &a, const HostPixel &b)
 const char kFont[] = "DejaVu Sans";
 const char kText[] = "Quillomark\r\nrenders text\r\nAlign me";
 
-std::vector<uint8_t> StoredRecord(const std::string &text, uint16_t style, uint16_t alignment,
-                                  const std::string &font = kFont)
-{
-    std::vector<uint8_t> r(corvane::kStoredRecordSize, 0);
-    const uint8_t head[] = {0x00, 0xFF, 0x2B, 0xED, 0x01, 0x00}; // magic and version, big-endian
-    std::memcpy(r.data(), head, sizeof head);
-    std::memcpy(r.data() + 6, text.data(), std::min<size_t>(text.size(), kSettingsTextSize));
-    r[262] = static_cast<uint8_t>(font.size());
-    std::memcpy(r.data() + 263, font.data(), font.size());
-    r[518] = static_cast<uint8_t>(style >> 8);
-    r[519] = static_cast<uint8_t>(style);
-    r[520] = static_cast<uint8_t>(alignment >> 8);
-    r[521] = static_cast<uint8_t>(alignment);
-    return r;
-}
-
 bool WritePng(const std::string &path, const World &world)
 {
     FILE *file = std::fopen(path.c_str(), "wb");
@@ -132,7 +116,8 @@ protected:
 
     void SetText(const std::string &text, uint16_t alignment = kAlignCenter, uint16_t style = 0)
     {
-        instance.setStoredRecord(StoredRecord(text, style, alignment));
+        instance.setStoredRecord(
+            corvane::record::encode({.text = text, .fontName = kFont, .style = style, .alignment = alignment}));
     }
 
     int32_t Render() { return instance.render(settings, input, output); }
@@ -401,9 +386,8 @@ TEST_P(RenderThroughHost, ACancelAtEveryPointStopsCleanly)
 
 TEST_P(RenderThroughHost, DamagedRecordIsRefused)
 {
-    std::vector<uint8_t> bytes = StoredRecord(kText, 0, 0);
-    bytes[3] ^= 1;
-    instance.setStoredRecord(bytes);
+    instance.setStoredRecord(
+        corvane::record::encode({.magic = corvane::record::kMagic ^ 1, .text = kText, .fontName = kFont}));
     output.fill(HostPixel{9, 8, 7, 6});
     EXPECT_EQ(Render(), kErrSettingsDamaged);
     EXPECT_EQ(host.message(), gStringTable[kStrDamaged]);
@@ -416,9 +400,10 @@ TEST_P(RenderThroughHost, DamagedRecordIsRefused)
 TEST_P(RenderThroughHost, UnterminatedTextRendersAsTheWholeField)
 {
     // A damaged record: right magic, 256 text bytes and no zero among them.
-    std::vector<uint8_t> bytes = StoredRecord("", 0, kAlignLeft);
-    for (int i = 0; i < kSettingsTextSize; ++i)
-        bytes[6 + i] = (i % 16 == 15) ? '\r' : static_cast<uint8_t>('a' + i % 16);
+    std::vector<uint8_t> bytes = corvane::record::encode({.fontName = kFont, .alignment = kAlignLeft});
+    const auto text = corvane::record::bytesOf(bytes, corvane::record::Field::Text);
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = (i % 16 == 15) ? '\r' : static_cast<uint8_t>('a' + i % 16);
     instance.setStoredRecord(bytes);
     settings.size = 8;
     settings.x = F(2);
