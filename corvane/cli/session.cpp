@@ -3,6 +3,7 @@
 #include "corvane1_ext.h"
 #include "scripted_user.h"
 #include "record/stored_record.h"
+#include "resource_ids.h"
 #include "text/encoding.h"
 
 #include <algorithm>
@@ -204,7 +205,7 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &give
     std::string used;
     win32::Script script;
     script.then("set text, font, style and alignment", [&](win32::LiveDialog &d) {
-        const auto items = d.items(kFontList);
+        const auto items = d.items(kIdFontList);
         std::optional<std::string> entry;
         if (choice.font)
             entry = findNoCase(items, requested);
@@ -212,14 +213,14 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &give
         if (!entry && !fallback.empty())
             entry = findNoCase(items, fallback);
         if (entry)
-            d.pick(kFontList, *entry);
-        used = d.selectedItem(kFontList);
-        d.setChecked(kBoxBold, choice.bold);
-        d.setChecked(kBoxItalic, choice.italic);
-        d.setChecked(kBoxUnderline, choice.underline);
-        d.setChecked(kBoxOutline, choice.outline);
-        d.chooseRadio(kRadioLeft + choice.alignment);
-        d.focus(kEditText);
+            d.pick(kIdFontList, *entry);
+        used = d.selectedItem(kIdFontList);
+        d.setChecked(kIdBoldBox, choice.bold);
+        d.setChecked(kIdItalicBox, choice.italic);
+        d.setChecked(kIdUnderlineBox, choice.underline);
+        d.setChecked(kIdOutlineBox, choice.outline);
+        d.chooseRadio(kIdAlignLeft + choice.alignment);
+        d.focus(kIdTextField);
         d.press(win32::Key::SelectAll);
         d.type(typed);
     });

@@ -42,17 +42,6 @@ struct TextChoice {
     int32_t alignment = 0; // 0 left, 1 centre, 2 right
 };
 
-// Control ids of the options dialog's template.
-enum DialogControl : int32_t {
-    kEditText = 1000,
-    kFontList = 1001,
-    kBoxBold = 1002,
-    kBoxItalic = 1003,
-    kBoxUnderline = 1004,
-    kBoxOutline = 1005,
-    kRadioLeft = 1006,
-};
-
 // Text converted for typing: Windows-1252 with '\n' for Enter. Throws
 // UsageError for characters the code page cannot hold and for control
 // characters other than line breaks.

@@ -2,6 +2,7 @@
 // enumeration callback and the modal run with the module-level values.
 #include "dialog/options_dialog.h"
 #include "entry/module.h"
+#include "resource_ids.h"
 #include "scripted_user.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,6 @@
 using namespace corvane::win32;
 
 namespace {
-
-constexpr int kText = 1000, kFonts = 1001;
 
 std::vector<uint8_t> readFile(const char *path)
 {
@@ -66,7 +65,7 @@ std::vector<int> gAnswers;
 INT_PTR CALLBACK OfferFonts(HWND dialog, UINT msg, WPARAM wParam, LPARAM)
 {
     if (msg == WM_INITDIALOG) {
-        const LPARAM list = reinterpret_cast<LPARAM>(GetDlgItem(dialog, kFonts));
+        const LPARAM list = reinterpret_cast<LPARAM>(GetDlgItem(dialog, kIdFontList));
         TEXTMETRICA metrics{};
         for (const Offer &o : gOffers)
             gAnswers.push_back(AddFontProc(&o.font.elfLogFont, &metrics, o.type, list));
@@ -119,7 +118,7 @@ TEST_F(ModuleResources, AddFontProcListsEachFaceOnceAndAlwaysGoesOn)
                     .inspect([](LiveDialog &d) {
                         const std::vector<std::string> expected = {
                             "@Johab", "Arial", "Both", "Device", std::string(LF_FACESIZE, 'L'), "Vector"};
-                        EXPECT_EQ(d.items(kFonts), expected);
+                        EXPECT_EQ(d.items(kIdFontList), expected);
                     })
                     .cancel());
     EXPECT_EQ(DialogBoxParamA(static_cast<HINSTANCE>(gModuleHandle), MAKEINTRESOURCEA(101), nullptr, OfferFonts, 0), 0);
@@ -137,8 +136,11 @@ TEST_F(ModuleResources, ShowOptionsDialogRunsTheTemplateOnTheRecordItIsGiven)
     std::memcpy(settings.text + 1, "abc", 3);
     settings.style = 2;
 
-    queueScript(
-        Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), "abc"); }).type("X").pickFont("Tahoma").ok());
+    queueScript(Script()
+                    .inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kIdTextField), "abc"); })
+                    .type("X")
+                    .pickFont("Tahoma")
+                    .ok());
     EXPECT_EQ(ShowOptionsDialog(&settings), 1);
     EXPECT_EQ(gDialogSettings, &settings);
     EXPECT_STREQ(gLastFontName, "Tahoma");

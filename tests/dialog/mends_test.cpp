@@ -70,7 +70,8 @@ TEST_F(OptionsFaults, ATextFillingItsWholeFieldLosesItsLastCharacterOnly)
     std::ranges::fill(bytesOf(r, Field::Text), 'A');
     store(r);
     EXPECT_EQ(
-        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kText), std::string(255, 'A')); }).cancel()),
+        options(
+            Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.text(kIdTextField), std::string(255, 'A')); }).cancel()),
         517);
     auto expected = r;
     bytesOf(expected, Field::Text)[255] = 0;
@@ -97,8 +98,9 @@ TEST_F(OptionsFaults, FontNamesThatFillTheirFieldOrHoldAZeroKeepTheirBytes)
         const auto font = bytesOf(bytes, Field::FontName);
         std::fill(font.begin() + 1 + r.name.size(), font.end(), 0x77); // stale bytes beyond the name
         store(bytes);
-        EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()),
-                  517)
+        EXPECT_EQ(
+            options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "arial"); }).cancel()),
+            517)
             << r.what;
         EXPECT_EQ(stored(), bytes) << r.what;
     }

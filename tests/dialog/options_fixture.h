@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host.h"
+#include "resource_ids.h"
 #include "scripted_user.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +14,6 @@
 namespace options_testing {
 
 using namespace corvane::win32;
-
-inline constexpr int kText = 1000, kFonts = 1001, kBold = 1002, kItalic = 1003, kUnderline = 1004, kOutline = 1005,
-                     kLeft = 1006, kCenter = 1007, kRight = 1008;
 
 inline FontEntry trueType(std::string face, uint8_t charSet = ANSI_CHARSET)
 {

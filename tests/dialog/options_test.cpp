@@ -9,15 +9,15 @@ TEST_F(Options, ABlankRecordOpensEmptyOnTheLeftWithTheFirstFont)
     const auto before = stored();
     EXPECT_EQ(options(Script()
                           .inspect([](LiveDialog &d) {
-                              for (int box : {kBold, kItalic, kUnderline, kOutline})
+                              for (int box : {kIdBoldBox, kIdItalicBox, kIdUnderlineBox, kIdOutlineBox})
                                   EXPECT_FALSE(d.isChecked(box)) << box;
-                              EXPECT_TRUE(d.isChecked(kLeft));
-                              EXPECT_FALSE(d.isChecked(kCenter));
-                              EXPECT_FALSE(d.isChecked(kRight));
-                              EXPECT_EQ(d.items(kFonts), kSortedFonts);
-                              EXPECT_EQ(d.selectedItem(kFonts), "arial");
-                              EXPECT_EQ(d.text(kText), "");
-                              EXPECT_EQ(d.focusedId(), kText);
+                              EXPECT_TRUE(d.isChecked(kIdAlignLeft));
+                              EXPECT_FALSE(d.isChecked(kIdAlignCenter));
+                              EXPECT_FALSE(d.isChecked(kIdAlignRight));
+                              EXPECT_EQ(d.items(kIdFontList), kSortedFonts);
+                              EXPECT_EQ(d.selectedItem(kIdFontList), "arial");
+                              EXPECT_EQ(d.text(kIdTextField), "");
+                              EXPECT_EQ(d.focusedId(), kIdTextField);
                           })
                           .cancel()),
               517);
@@ -30,12 +30,12 @@ TEST_F(Options, CancelAndEscapeLeaveEveryByteAsItWas)
     bytesOf(r, Field::Text)[100] = 0x5A; // bytes after the terminator are kept too
     bytesOf(r, Field::FontName)[200] = 0x5A;
     store(r);
-    const Script changes = Script().type("more").check(kItalic).chooseRadio(kCenter).pickFont("arial");
+    const Script changes = Script().type("more").check(kIdItalicBox).chooseRadio(kIdAlignCenter).pickFont("arial");
     const std::vector<std::pair<const char *, Script>> ways = {
         {"Cancel", Script().cancel()},
         {"Escape", Script().escape()},
         {"changes, then Cancel", Script(changes).cancel()},
-        {"changes, then Escape from the list", Script(changes).focus(kFonts).escape()},
+        {"changes, then Escape from the list", Script(changes).focus(kIdFontList).escape()},
     };
     for (const auto &[what, script] : ways) {
         EXPECT_EQ(options(script), 517) << what;
@@ -53,10 +53,10 @@ TEST_F(Options, OkKeepsOnlyTheFourFaceBits)
         store(record("text", "Courier New", r.style, 1));
         EXPECT_EQ(options(Script()
                               .inspect([&](LiveDialog &d) {
-                                  EXPECT_EQ(d.isChecked(kBold), (r.style & 1) != 0);
-                                  EXPECT_EQ(d.isChecked(kItalic), (r.style & 2) != 0);
-                                  EXPECT_EQ(d.isChecked(kUnderline), (r.style & 4) != 0);
-                                  EXPECT_EQ(d.isChecked(kOutline), (r.style & 8) != 0);
+                                  EXPECT_EQ(d.isChecked(kIdBoldBox), (r.style & 1) != 0);
+                                  EXPECT_EQ(d.isChecked(kIdItalicBox), (r.style & 2) != 0);
+                                  EXPECT_EQ(d.isChecked(kIdUnderlineBox), (r.style & 4) != 0);
+                                  EXPECT_EQ(d.isChecked(kIdOutlineBox), (r.style & 8) != 0);
                               })
                               .ok()),
                   0)
@@ -70,8 +70,12 @@ TEST_F(Options, TheBoxesSetTheirOwnBits)
     struct Row {
         std::vector<int> ticked;
         uint16_t style;
-    } rows[] = {{{kBold}, 1},    {{kItalic}, 2},         {{kUnderline}, 4},
-                {{kOutline}, 8}, {{kBold, kOutline}, 9}, {{kItalic, kUnderline}, 6}};
+    } rows[] = {{{kIdBoldBox}, 1},
+                {{kIdItalicBox}, 2},
+                {{kIdUnderlineBox}, 4},
+                {{kIdOutlineBox}, 8},
+                {{kIdBoldBox, kIdOutlineBox}, 9},
+                {{kIdItalicBox, kIdUnderlineBox}, 6}};
     for (const Row &r : rows) {
         store(record("", "arial"));
         Script s;
@@ -90,14 +94,16 @@ TEST_F(Options, AlignmentOutsideTheThreeShowsNoButtonAndStoresLeft)
         int choose; // 0: leave alone
         uint16_t stored;
     } rows[] = {
-        {0, kLeft, 0, 0},  {1, kCenter, 0, 1}, {2, kRight, 0, 2},  {3, 0, 0, 0},
-        {0xFFFF, 0, 0, 0}, {3, 0, kRight, 2},  {3, 0, kCenter, 1}, {2, kRight, kLeft, 0},
+        {0, kIdAlignLeft, 0, 0},   {1, kIdAlignCenter, 0, 1},
+        {2, kIdAlignRight, 0, 2},  {3, 0, 0, 0},
+        {0xFFFF, 0, 0, 0},         {3, 0, kIdAlignRight, 2},
+        {3, 0, kIdAlignCenter, 1}, {2, kIdAlignRight, kIdAlignLeft, 0},
     };
     for (const Row &r : rows) {
         store(record("", "arial", 0, r.alignment));
         Script s;
         s.inspect([&](LiveDialog &d) {
-            for (int button : {kLeft, kCenter, kRight})
+            for (int button : {kIdAlignLeft, kIdAlignCenter, kIdAlignRight})
                 EXPECT_EQ(d.isChecked(button), button == r.shown) << r.alignment << ": " << button;
         });
         if (r.choose)
@@ -113,7 +119,7 @@ TEST_F(Options, TwoHundredCharactersSurviveTheRoundTrip)
     for (int i = 0; i < 200; ++i)
         text.push_back(static_cast<char>(i % 2 ? 0xE0 + i % 20 : 'a' + i % 26)); // code-page bytes above 127 too
     store(record(text, "arial"));
-    const auto inspect = [&](LiveDialog &d) { EXPECT_EQ(d.text(kText), text); };
+    const auto inspect = [&](LiveDialog &d) { EXPECT_EQ(d.text(kIdTextField), text); };
     EXPECT_EQ(options(Script().inspect(inspect).ok()), 0);
     EXPECT_EQ(fields().text, text);
     EXPECT_EQ(options(Script().inspect(inspect).cancel()), 517);
@@ -124,7 +130,8 @@ TEST_F(Options, ThreeHundredTypedCharactersStoreTheFirst254)
     std::string typed;
     for (int i = 0; i < 300; ++i)
         typed.push_back(static_cast<char>('A' + i % 26));
-    EXPECT_EQ(options(Script().type(typed).inspect([&](LiveDialog &d) { EXPECT_EQ(d.text(kText), typed); }).ok()), 0);
+    EXPECT_EQ(
+        options(Script().type(typed).inspect([&](LiveDialog &d) { EXPECT_EQ(d.text(kIdTextField), typed); }).ok()), 0);
     EXPECT_EQ(fields().text, typed.substr(0, 254));
     EXPECT_EQ(fields().fontName, "arial"); // nothing else spilled over
 }
@@ -134,19 +141,22 @@ TEST_F(Options, EnterInTheTextInsertsALineBreak)
     EXPECT_EQ(options(Script().type("one\ntwo").inspect([](LiveDialog &d) { EXPECT_TRUE(d.isOpen()); }).ok()), 0);
     EXPECT_EQ(fields().text, "one\r\ntwo");
     // Enter anywhere else confirms.
-    EXPECT_EQ(options(Script().focus(kBold).press(Key::Space).enter()), 0);
+    EXPECT_EQ(options(Script().focus(kIdBoldBox).press(Key::Space).enter()), 0);
     EXPECT_EQ(fields().style, 1);
 }
 
 TEST_F(Options, AFontNameIsFoundIgnoringCase)
 {
     store(record("", "ARIAL"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); }).cancel()),
-              517);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "arial"); }).cancel()),
+        517);
     EXPECT_EQ(fields().fontName, "ARIAL");
     store(record("", "times new roman"));
     EXPECT_EQ(
-        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Times New Roman"); }).ok()), 0);
+        options(
+            Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "Times New Roman"); }).ok()),
+        0);
     EXPECT_EQ(fields().fontName, "Times New Roman"); // the list's spelling
 }
 
@@ -154,21 +164,23 @@ TEST_F(Options, AnUnknownFontFallsBackToTheLastConfirmedThenTheFirst)
 {
     store(record("", "Nonesuch"));
     EXPECT_EQ(options(Script()
-                          .inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "arial"); })
+                          .inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "arial"); })
                           .pickFont("Verdana")
                           .ok()),
               0);
     EXPECT_EQ(fields().fontName, "Verdana");
 
     store(record("", "Nonesuch"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Verdana"); }).cancel()),
-              517);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "Verdana"); }).cancel()),
+        517);
     EXPECT_EQ(fields().fontName, "Nonesuch"); // the name stays until OK
 
     // A confirmed font that is no longer installed: the first again.
     setFontList({trueType("Tahoma"), trueType("Georgia")});
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Georgia"); }).cancel()),
-              517);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "Georgia"); }).cancel()),
+        517);
 }
 
 TEST_F(Options, TheLastConfirmedFontServesEveryInstance)
@@ -178,13 +190,14 @@ TEST_F(Options, TheLastConfirmedFontServesEveryInstance)
     EXPECT_EQ(options(Script().pickFont("Courier New").ok()), 0);
     // The other instance's blank record has no font: it opens on the confirmed one.
     EXPECT_EQ(
-        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).cancel(),
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "Courier New"); }).cancel(),
                 &other),
         517);
     // Cancel confirms nothing.
     EXPECT_EQ(options(Script().pickFont("Verdana").cancel()), 517);
     EXPECT_EQ(
-        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "Courier New"); }).ok(), &other),
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "Courier New"); }).ok(),
+                &other),
         0);
     EXPECT_EQ(corvane::record::decode(other.storedRecord()).fontName, "Courier New");
 }
@@ -212,7 +225,8 @@ TEST_F(Options, TheListLeavesOutRasterFontsAndVerticalFarEastFacesAndRepeats)
         "@Face 133", "@Face 135", "@Face 161", "@Face 2",   "@Face 222", "@Face 255",
         "@Face 77",  "Mincho",    "Odd",       "Printer",   "Roman",     "Tahoma",
     };
-    EXPECT_EQ(options(Script().inspect([&](LiveDialog &d) { EXPECT_EQ(d.items(kFonts), expected); }).cancel()), 517);
+    EXPECT_EQ(options(Script().inspect([&](LiveDialog &d) { EXPECT_EQ(d.items(kIdFontList), expected); }).cancel()),
+              517);
 }
 
 TEST_F(Options, WithoutADisplayContextTheFontIsSystemAndTheTypedTextIsKept)
@@ -221,14 +235,14 @@ TEST_F(Options, WithoutADisplayContextTheFontIsSystemAndTheTypedTextIsKept)
     setCreateDCFails(true);
     EXPECT_EQ(options(Script()
                           .inspect([](LiveDialog &d) {
-                              EXPECT_TRUE(d.items(kFonts).empty());
-                              EXPECT_EQ(d.text(kText), "");
-                              EXPECT_NE(d.focusedId(), kText); // initialisation stopped before the focus
-                              EXPECT_TRUE(d.isChecked(kBold));
-                              EXPECT_TRUE(d.isChecked(kOutline));
-                              EXPECT_TRUE(d.isChecked(kRight));
+                              EXPECT_TRUE(d.items(kIdFontList).empty());
+                              EXPECT_EQ(d.text(kIdTextField), "");
+                              EXPECT_NE(d.focusedId(), kIdTextField); // initialisation stopped before the focus
+                              EXPECT_TRUE(d.isChecked(kIdBoldBox));
+                              EXPECT_TRUE(d.isChecked(kIdOutlineBox));
+                              EXPECT_TRUE(d.isChecked(kIdAlignRight));
                           })
-                          .focus(kText)
+                          .focus(kIdTextField)
                           .type("typed")
                           .ok()),
               0);
@@ -242,15 +256,16 @@ TEST_F(Options, WithoutADisplayContextTheFontIsSystemAndTheTypedTextIsKept)
     setCreateDCFails(false);
     setFontList({trueType("Arial"), trueType("System")});
     store(record("", "Nonesuch"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kFonts), "System"); }).cancel()),
-              517);
+    EXPECT_EQ(
+        options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selectedItem(kIdFontList), "System"); }).cancel()),
+        517);
 }
 
 TEST_F(Options, NoFontsAtAllAlsoStoresSystem)
 {
     setFontList({});
     store(record("x", "Verdana"));
-    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selection(kFonts), -1); }).ok()), 0);
+    EXPECT_EQ(options(Script().inspect([](LiveDialog &d) { EXPECT_EQ(d.selection(kIdFontList), -1); }).ok()), 0);
     EXPECT_EQ(fields().fontName, "System");
     EXPECT_EQ(fields().text, "x");
 }
@@ -270,16 +285,18 @@ TEST_F(Options, TabGoesFromOkToTheTextAndNeverToTheAlignment)
 {
     EXPECT_EQ(options(Script()
                           .inspect([](LiveDialog &d) {
-                              const std::vector<int32_t> order = {IDOK,     IDCANCEL,   kBold,  kItalic,
-                                                                  kOutline, kUnderline, kFonts, kText};
+                              const std::vector<int32_t> order = {IDOK,         IDCANCEL,      kIdBoldBox,
+                                                                  kIdItalicBox, kIdOutlineBox, kIdUnderlineBox,
+                                                                  kIdFontList,  kIdTextField};
                               EXPECT_EQ(d.tabOrder(), order);
                               std::vector<int32_t> visited;
                               for (size_t i = 0; i < order.size(); ++i) { // from the text field, where the dialog opens
                                   d.press(Key::Tab);
                                   visited.push_back(*d.focusedId());
                               }
-                              const std::vector<int32_t> expected = {IDOK,     IDCANCEL,   kBold,  kItalic,
-                                                                     kOutline, kUnderline, kFonts, kText};
+                              const std::vector<int32_t> expected = {IDOK,         IDCANCEL,      kIdBoldBox,
+                                                                     kIdItalicBox, kIdOutlineBox, kIdUnderlineBox,
+                                                                     kIdFontList,  kIdTextField};
                               EXPECT_EQ(visited, expected);
                           })
                           .cancel()),
@@ -294,8 +311,8 @@ TEST_F(Options, TheDialogIsTheModulesTemplate)
                               EXPECT_EQ(d.width(), 236);
                               EXPECT_EQ(d.height(), 156);
                               EXPECT_EQ(d.fontFace(), "MS Sans Serif");
-                              EXPECT_EQ(d.text(kBold), "&Bold");
-                              EXPECT_EQ(d.text(kCenter), "C&enter");
+                              EXPECT_EQ(d.text(kIdBoldBox), "&Bold");
+                              EXPECT_EQ(d.text(kIdAlignCenter), "C&enter");
                               EXPECT_EQ(host_->live().portingLocks,
                                         1); // the record stays locked while the dialog is open
                           })

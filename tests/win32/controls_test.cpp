@@ -10,8 +10,6 @@ namespace tt = testing_templates;
 
 namespace {
 
-constexpr int kText = 1000, kFonts = 1001, kBold = 1002, kItalic = 1003, kLeft = 1006, kCenter = 1007, kRight = 1008;
-
 LRESULT send(HWND dialog, int id, UINT msg, WPARAM w = 0, LPARAM l = 0)
 {
     return SendMessageA(GetDlgItem(dialog, id), msg, w, l);
@@ -63,13 +61,13 @@ TEST_F(Controls, SortedListOrdersIgnoringCaseAndReportsWhereEachEntryWent)
 {
     runOptions([](LiveDialog &d) {
         std::vector<LRESULT> at;
-        const auto items =
-            addAll(d.window(), kFonts, {"beta", "Alpha", "gamma", "ALPHA2", "alpha", "_under", "Zed", "\xC9tude"}, &at);
+        const auto items = addAll(d.window(), kIdFontList,
+                                  {"beta", "Alpha", "gamma", "ALPHA2", "alpha", "_under", "Zed", "\xC9tude"}, &at);
         EXPECT_EQ(items,
                   (std::vector<std::string>{"_under", "Alpha", "alpha", "ALPHA2", "beta", "gamma", "Zed", "\xC9tude"}));
         // Each CB_ADDSTRING answers the index the entry took at that moment.
         EXPECT_EQ(at, (std::vector<LRESULT>{0, 0, 2, 1, 1, 0, 6, 7}));
-        EXPECT_EQ(d.items(kFonts), items);
+        EXPECT_EQ(d.items(kIdFontList), items);
     });
 }
 
@@ -112,28 +110,28 @@ TEST_F(Controls, SelectionAndEntryText)
 {
     runOptions([](LiveDialog &d) {
         HWND w = d.window();
-        addAll(w, kFonts, {"Courier", "Arial"});
-        EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), CB_ERR);
-        EXPECT_EQ(send(w, kFonts, CB_SETCURSEL, 1), 1);
-        EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), 1);
-        EXPECT_EQ(d.text(kFonts), "Courier");                // the window text is the selected entry
-        EXPECT_EQ(send(w, kFonts, CB_SETCURSEL, 2), CB_ERR); // out of range clears
-        EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), CB_ERR);
-        EXPECT_EQ(d.text(kFonts), "");
-        send(w, kFonts, CB_SETCURSEL, 0);
-        EXPECT_EQ(send(w, kFonts, CB_SETCURSEL, static_cast<WPARAM>(-1)), CB_ERR);
-        EXPECT_EQ(send(w, kFonts, CB_GETCURSEL), CB_ERR);
+        addAll(w, kIdFontList, {"Courier", "Arial"});
+        EXPECT_EQ(send(w, kIdFontList, CB_GETCURSEL), CB_ERR);
+        EXPECT_EQ(send(w, kIdFontList, CB_SETCURSEL, 1), 1);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETCURSEL), 1);
+        EXPECT_EQ(d.text(kIdFontList), "Courier");                // the window text is the selected entry
+        EXPECT_EQ(send(w, kIdFontList, CB_SETCURSEL, 2), CB_ERR); // out of range clears
+        EXPECT_EQ(send(w, kIdFontList, CB_GETCURSEL), CB_ERR);
+        EXPECT_EQ(d.text(kIdFontList), "");
+        send(w, kIdFontList, CB_SETCURSEL, 0);
+        EXPECT_EQ(send(w, kIdFontList, CB_SETCURSEL, static_cast<WPARAM>(-1)), CB_ERR);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETCURSEL), CB_ERR);
 
-        EXPECT_EQ(send(w, kFonts, CB_GETLBTEXTLEN, 1), 7);
-        EXPECT_EQ(send(w, kFonts, CB_GETLBTEXTLEN, 2), CB_ERR);
-        EXPECT_EQ(send(w, kFonts, CB_GETLBTEXTLEN, static_cast<WPARAM>(-1)), CB_ERR);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETLBTEXTLEN, 1), 7);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETLBTEXTLEN, 2), CB_ERR);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETLBTEXTLEN, static_cast<WPARAM>(-1)), CB_ERR);
         char buffer[9];
         std::memset(buffer, '#', sizeof buffer);
-        EXPECT_EQ(send(w, kFonts, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(buffer)), 7);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(buffer)), 7);
         EXPECT_STREQ(buffer, "Courier");
         EXPECT_EQ(buffer[8], '#'); // exactly length + 1 bytes written
-        EXPECT_EQ(send(w, kFonts, CB_GETLBTEXT, 5, reinterpret_cast<LPARAM>(buffer)), CB_ERR);
-        EXPECT_EQ(send(w, kFonts, CB_ADDSTRING, 0, 0), CB_ERR);
+        EXPECT_EQ(send(w, kIdFontList, CB_GETLBTEXT, 5, reinterpret_cast<LPARAM>(buffer)), CB_ERR);
+        EXPECT_EQ(send(w, kIdFontList, CB_ADDSTRING, 0, 0), CB_ERR);
     });
 }
 
@@ -160,30 +158,30 @@ TEST_F(Controls, InsertingAndDeletingKeepTheSelectedEntry)
 TEST_F(Controls, UserSelectsEntriesByKeyAndByPickingAndTheDialogHearsOfIt)
 {
     runOptions([](LiveDialog &d) {
-        addAll(d.window(), kFonts, {"Arial", "Courier", "Georgia", "Garamond"});
-        d.focus(kFonts);
+        addAll(d.window(), kIdFontList, {"Arial", "Courier", "Georgia", "Garamond"});
+        d.focus(kIdFontList);
         d.type("g");
-        EXPECT_EQ(d.selectedItem(kFonts), "Garamond");
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Garamond");
         d.type("g");
-        EXPECT_EQ(d.selectedItem(kFonts), "Georgia");
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Georgia");
         d.press(Key::Up);
-        EXPECT_EQ(d.selectedItem(kFonts), "Garamond");
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Garamond");
         d.press(Key::Home);
-        EXPECT_EQ(d.selectedItem(kFonts), "Arial");
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Arial");
         d.press(Key::Up); // already first: no change, no notification
         d.press(Key::End);
-        EXPECT_EQ(d.selectedItem(kFonts), "Georgia");
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Georgia");
         d.press(Key::Down);
         d.pickFont("COURIER"); // no exact entry: the one equal but for case
-        EXPECT_EQ(d.selectedItem(kFonts), "Courier");
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Courier");
         EXPECT_THROW(d.pickFont("Helvetica"), ScriptError);
-        EXPECT_EQ(d.focusedId(), kFonts);
+        EXPECT_EQ(d.focusedId(), kIdFontList);
     });
     int selChanges = 0, selEndOk = 0;
     for (auto [id, code] : commands()) {
-        if (id == kFonts && code == 1)
+        if (id == kIdFontList && code == 1)
             ++selChanges;
-        if (id == kFonts && code == 9)
+        if (id == kIdFontList && code == 9)
             ++selEndOk;
     }
     EXPECT_EQ(selChanges, 6);
@@ -196,24 +194,25 @@ TEST_F(Controls, UserSelectsEntriesByKeyAndByPickingAndTheDialogHearsOfIt)
 TEST_F(Controls, AutoCheckBoxesToggleOnClickAndSpaceAndTellTheDialog)
 {
     runOptions([](LiveDialog &d) {
-        d.click(kBold);
-        EXPECT_TRUE(d.isChecked(kBold));
-        EXPECT_EQ(IsDlgButtonChecked(d.window(), kBold), BST_CHECKED);
-        EXPECT_EQ(d.focusedId(), kBold);
+        d.click(kIdBoldBox);
+        EXPECT_TRUE(d.isChecked(kIdBoldBox));
+        EXPECT_EQ(IsDlgButtonChecked(d.window(), kIdBoldBox), BST_CHECKED);
+        EXPECT_EQ(d.focusedId(), kIdBoldBox);
         d.press(Key::Space);
-        EXPECT_FALSE(d.isChecked(kBold));
-        d.setChecked(kItalic, false); // already clear: no click
-        d.setChecked(kItalic, true);
-        d.setChecked(kItalic, true);
-        EXPECT_TRUE(d.isChecked(kItalic));
-        EXPECT_THROW(d.checkState(kText), ScriptError);
+        EXPECT_FALSE(d.isChecked(kIdBoldBox));
+        d.setChecked(kIdItalicBox, false); // already clear: no click
+        d.setChecked(kIdItalicBox, true);
+        d.setChecked(kIdItalicBox, true);
+        EXPECT_TRUE(d.isChecked(kIdItalicBox));
+        EXPECT_THROW(d.checkState(kIdTextField), ScriptError);
     });
     const auto cmds = commands();
-    const std::vector<std::pair<uint16_t, uint16_t>> want = {{kBold, 0}, {kBold, 0}, {kItalic, 0}, {IDCANCEL, 0}};
+    const std::vector<std::pair<uint16_t, uint16_t>> want = {
+        {kIdBoldBox, 0}, {kIdBoldBox, 0}, {kIdItalicBox, 0}, {IDCANCEL, 0}};
     EXPECT_EQ(cmds, want);
     // The notification names the control that sent it.
     for (const Message &m : gMessages) {
-        if (m.msg == WM_COMMAND && LOWORD(m.wParam) == kBold) {
+        if (m.msg == WM_COMMAND && LOWORD(m.wParam) == kIdBoldBox) {
             EXPECT_NE(m.lParam, 0);
         }
     }
@@ -228,13 +227,13 @@ TEST_F(Controls, CheckStatesAreHeldToWhatEachKindOfButtonHas)
             UINT set;
             UINT got;
         } rows[] = {
-            {kBold, BST_CHECKED, BST_CHECKED},
-            {kBold, 2, BST_CHECKED}, // a two-state box shows "indeterminate" as checked
-            {kBold, BST_UNCHECKED, BST_UNCHECKED},
+            {kIdBoldBox, BST_CHECKED, BST_CHECKED},
+            {kIdBoldBox, 2, BST_CHECKED}, // a two-state box shows "indeterminate" as checked
+            {kIdBoldBox, BST_UNCHECKED, BST_UNCHECKED},
             {2003, 2, 2},
             {2003, 7, 2},
             {IDOK, BST_CHECKED, BST_UNCHECKED}, // push buttons have no state
-            {kLeft, 5, BST_CHECKED},
+            {kIdAlignLeft, 5, BST_CHECKED},
         };
         for (const Row &r : rows) {
             EXPECT_TRUE(CheckDlgButton(w, r.id, r.set));
@@ -257,14 +256,14 @@ TEST_F(Controls, RadioButtonsClearTheOthersOfTheirGroupOnly)
     run(extendedDialog(), Script().then("test", [](LiveDialog &d) {
         HWND w = d.window();
         CheckDlgButton(w, 2004, BST_CHECKED);
-        d.chooseRadio(kCenter);
-        EXPECT_EQ(d.checkState(kLeft), 0u);
-        EXPECT_EQ(d.checkState(kCenter), 1u);
-        EXPECT_EQ(d.checkState(kRight), 0u);
-        d.chooseRadio(kRight);
-        EXPECT_EQ(d.checkState(kCenter), 0u);
+        d.chooseRadio(kIdAlignCenter);
+        EXPECT_EQ(d.checkState(kIdAlignLeft), 0u);
+        EXPECT_EQ(d.checkState(kIdAlignCenter), 1u);
+        EXPECT_EQ(d.checkState(kIdAlignRight), 0u);
+        d.chooseRadio(kIdAlignRight);
+        EXPECT_EQ(d.checkState(kIdAlignCenter), 0u);
         EXPECT_EQ(d.checkState(2004), 1u); // another group
-        EXPECT_THROW(d.chooseRadio(kBold), ScriptError);
+        EXPECT_THROW(d.chooseRadio(kIdBoldBox), ScriptError);
     }));
 }
 
@@ -275,35 +274,39 @@ TEST_F(Controls, CheckRadioButtonSetsEveryIdInTheRange)
         struct Row {
             int check;
             uint32_t left, center, right;
-        } rows[] = {{kLeft, 1, 0, 0}, {kCenter, 0, 1, 0}, {kRight, 0, 0, 1}, {1009, 0, 0, 0}, {kLeft - 1, 0, 0, 0}};
+        } rows[] = {{kIdAlignLeft, 1, 0, 0},
+                    {kIdAlignCenter, 0, 1, 0},
+                    {kIdAlignRight, 0, 0, 1},
+                    {1009, 0, 0, 0},
+                    {kIdAlignLeft - 1, 0, 0, 0}};
         for (const Row &r : rows) {
-            EXPECT_TRUE(CheckRadioButton(w, kLeft, kRight, r.check));
-            EXPECT_EQ(d.checkState(kLeft), r.left) << r.check;
-            EXPECT_EQ(d.checkState(kCenter), r.center) << r.check;
-            EXPECT_EQ(d.checkState(kRight), r.right) << r.check;
+            EXPECT_TRUE(CheckRadioButton(w, kIdAlignLeft, kIdAlignRight, r.check));
+            EXPECT_EQ(d.checkState(kIdAlignLeft), r.left) << r.check;
+            EXPECT_EQ(d.checkState(kIdAlignCenter), r.center) << r.check;
+            EXPECT_EQ(d.checkState(kIdAlignRight), r.right) << r.check;
         }
-        CheckRadioButton(w, kCenter, kCenter, kCenter);
-        CheckRadioButton(w, kLeft, kLeft, kLeft);
-        EXPECT_TRUE(d.isChecked(kLeft));
-        EXPECT_TRUE(d.isChecked(kCenter)); // outside the second range: untouched
-        EXPECT_FALSE(CheckRadioButton(nullptr, kLeft, kRight, kLeft));
+        CheckRadioButton(w, kIdAlignCenter, kIdAlignCenter, kIdAlignCenter);
+        CheckRadioButton(w, kIdAlignLeft, kIdAlignLeft, kIdAlignLeft);
+        EXPECT_TRUE(d.isChecked(kIdAlignLeft));
+        EXPECT_TRUE(d.isChecked(kIdAlignCenter)); // outside the second range: untouched
+        EXPECT_FALSE(CheckRadioButton(nullptr, kIdAlignLeft, kIdAlignRight, kIdAlignLeft));
     });
 }
 
 TEST_F(Controls, ArrowKeysMoveAlongTheRadioGroupAndSelect)
 {
     runOptions([](LiveDialog &d) {
-        d.chooseRadio(kLeft);
+        d.chooseRadio(kIdAlignLeft);
         d.press(Key::Down);
-        EXPECT_EQ(d.focusedId(), kCenter);
-        EXPECT_TRUE(d.isChecked(kCenter));
-        EXPECT_FALSE(d.isChecked(kLeft));
+        EXPECT_EQ(d.focusedId(), kIdAlignCenter);
+        EXPECT_TRUE(d.isChecked(kIdAlignCenter));
+        EXPECT_FALSE(d.isChecked(kIdAlignLeft));
         d.press(Key::Down);
         d.press(Key::Down); // wraps within the group's buttons
-        EXPECT_EQ(d.focusedId(), kLeft);
-        EXPECT_TRUE(d.isChecked(kLeft));
+        EXPECT_EQ(d.focusedId(), kIdAlignLeft);
+        EXPECT_TRUE(d.isChecked(kIdAlignLeft));
         d.press(Key::Up);
-        EXPECT_TRUE(d.isChecked(kRight));
+        EXPECT_TRUE(d.isChecked(kIdAlignRight));
     });
 }
 
@@ -314,7 +317,7 @@ TEST_F(Controls, GetDlgItemTextCopiesAtMostOneLessThanTheBufferAndATerminator)
 {
     runOptions([](LiveDialog &d) {
         HWND w = d.window();
-        ASSERT_TRUE(SetDlgItemTextA(w, kText, "abcdef"));
+        ASSERT_TRUE(SetDlgItemTextA(w, kIdTextField, "abcdef"));
         struct Row {
             int max;
             UINT copied;
@@ -323,18 +326,18 @@ TEST_F(Controls, GetDlgItemTextCopiesAtMostOneLessThanTheBufferAndATerminator)
         for (const Row &r : rows) {
             char buffer[128];
             std::memset(buffer, '#', sizeof buffer);
-            EXPECT_EQ(GetDlgItemTextA(w, kText, buffer, r.max), r.copied) << r.max;
+            EXPECT_EQ(GetDlgItemTextA(w, kIdTextField, buffer, r.max), r.copied) << r.max;
             EXPECT_STREQ(buffer, r.text);
             EXPECT_EQ(buffer[r.copied + 1], '#'); // nothing beyond the terminator
         }
         char buffer[4] = {'#', '#', '#', '#'};
-        EXPECT_EQ(GetDlgItemTextA(w, kText, buffer, 0), 0u);
+        EXPECT_EQ(GetDlgItemTextA(w, kIdTextField, buffer, 0), 0u);
         EXPECT_EQ(buffer[0], '#');
         EXPECT_EQ(GetDlgItemTextA(w, 4242, buffer, 4), 0u);
         EXPECT_EQ(buffer[0], '\0');
-        EXPECT_EQ(GetDlgItemTextA(w, kText, nullptr, 4), 0u);
-        EXPECT_TRUE(SetDlgItemTextA(w, kText, nullptr));
-        EXPECT_EQ(d.text(kText), "");
+        EXPECT_EQ(GetDlgItemTextA(w, kIdTextField, nullptr, 4), 0u);
+        EXPECT_TRUE(SetDlgItemTextA(w, kIdTextField, nullptr));
+        EXPECT_EQ(d.text(kIdTextField), "");
         EXPECT_FALSE(SetDlgItemTextA(w, 4242, "x"));
     });
 }
@@ -343,36 +346,36 @@ TEST_F(Controls, TypingGoesInAtTheCaretAndReplacesTheSelection)
 {
     runOptions([](LiveDialog &d) {
         HWND w = d.window();
-        SetDlgItemTextA(w, kText, "world");
-        SetFocus(GetDlgItem(w, kText)); // the program's focus keeps the caret at the start
+        SetDlgItemTextA(w, kIdTextField, "world");
+        SetFocus(GetDlgItem(w, kIdTextField)); // the program's focus keeps the caret at the start
         d.type("hello ");
-        EXPECT_EQ(d.text(kText), "hello world");
+        EXPECT_EQ(d.text(kIdTextField), "hello world");
         d.press(Key::SelectAll);
         d.type("\xE9t\xE9"); // code-page bytes stay as they are
-        EXPECT_EQ(d.text(kText), "\xE9t\xE9");
+        EXPECT_EQ(d.text(kIdTextField), "\xE9t\xE9");
         d.press(Key::Left);
         d.press(Key::Backspace);
-        EXPECT_EQ(d.text(kText), "\xE9\xE9");
+        EXPECT_EQ(d.text(kIdTextField), "\xE9\xE9");
         d.press(Key::Home);
         d.press(Key::Delete);
         d.type("\x01\x7F"); // control characters are not text
-        EXPECT_EQ(d.text(kText), "\xE9");
-        d.focus(kBold);
+        EXPECT_EQ(d.text(kIdTextField), "\xE9");
+        d.focus(kIdBoldBox);
         d.press(Key::Tab); // Italic
         d.press(Key::Tab);
         d.press(Key::Tab);
         d.press(Key::Tab);
         d.press(Key::Tab); // Tab into the field selects all of it
-        EXPECT_EQ(d.focusedId(), kText);
+        EXPECT_EQ(d.focusedId(), kIdTextField);
         d.type("new");
-        EXPECT_EQ(d.text(kText), "new");
-        d.focus(kText); // a click puts the caret at the end
+        EXPECT_EQ(d.text(kIdTextField), "new");
+        d.focus(kIdTextField); // a click puts the caret at the end
         d.type("er");
-        EXPECT_EQ(d.text(kText), "newer");
+        EXPECT_EQ(d.text(kIdTextField), "newer");
     });
     int changes = 0;
     for (auto [id, code] : commands())
-        if (id == kText && code == 0x0300)
+        if (id == kIdTextField && code == 0x0300)
             ++changes;
     EXPECT_GT(changes, 0);
 }
@@ -380,14 +383,14 @@ TEST_F(Controls, TypingGoesInAtTheCaretAndReplacesTheSelection)
 TEST_F(Controls, EnterInsertsALineBreakAndTheCaretStepsOverItAsOne)
 {
     runOptions([](LiveDialog &d) {
-        d.focus(kText);
+        d.focus(kIdTextField);
         d.type("ab\ncd");
-        EXPECT_EQ(d.text(kText), "ab\r\ncd");
+        EXPECT_EQ(d.text(kIdTextField), "ab\r\ncd");
         EXPECT_TRUE(d.isOpen());
         d.press(Key::Left);
         d.press(Key::Left);
         d.press(Key::Backspace); // the whole CR LF
-        EXPECT_EQ(d.text(kText), "abcd");
+        EXPECT_EQ(d.text(kIdTextField), "abcd");
         d.press(Key::Enter);
         d.press(Key::Up);
         d.press(Key::End);
@@ -395,17 +398,17 @@ TEST_F(Controls, EnterInsertsALineBreakAndTheCaretStepsOverItAsOne)
         d.press(Key::Down);
         d.press(Key::Home);
         d.press(Key::Delete);
-        EXPECT_EQ(d.text(kText), "ab!\r\nd");
+        EXPECT_EQ(d.text(kIdTextField), "ab!\r\nd");
         d.press(Key::CtrlHome);
         d.press(Key::Right);
         d.press(Key::Right);
         d.press(Key::Right);
         d.press(Key::Delete); // the line break again, as one
-        EXPECT_EQ(d.text(kText), "ab!d");
+        EXPECT_EQ(d.text(kIdTextField), "ab!d");
         d.press(Key::CtrlEnd);
         d.type("\r\n"); // one Enter
-        EXPECT_EQ(d.text(kText), "ab!d\r\n");
-        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kText), 0x00BA /* EM_GETLINECOUNT */, 0, 0), 2);
+        EXPECT_EQ(d.text(kIdTextField), "ab!d\r\n");
+        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kIdTextField), 0x00BA /* EM_GETLINECOUNT */, 0, 0), 2);
     });
     EXPECT_EQ(report().result, 0); // closed by the Escape that ends every script
 }
@@ -420,41 +423,41 @@ TEST_F(Controls, EnterInAFieldWithoutWantReturnPressesTheDefaultButton)
 TEST_F(Controls, TheFieldTakesNoLineBeyondTheTenItShows)
 {
     runOptions([](LiveDialog &d) {
-        d.focus(kText);
+        d.focus(kIdTextField);
         d.type(std::string(9, '\n'));
-        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kText), 0x00BA, 0, 0), 10);
+        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kIdTextField), 0x00BA, 0, 0), 10);
         EXPECT_TRUE(d.report().refusals.empty());
         d.press(Key::Enter);
-        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kText), 0x00BA, 0, 0), 10);
+        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kIdTextField), 0x00BA, 0, 0), 10);
         EXPECT_EQ(d.report().refusals.size(), 1u);
         d.type("still typing on the last line");
-        EXPECT_EQ(d.text(kText).size(), 9 * 2 + 29u);
+        EXPECT_EQ(d.text(kIdTextField).size(), 9 * 2 + 29u);
         // The program may put in more lines than show.
-        SetDlgItemTextA(d.window(), kText, "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12");
-        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kText), 0x00BA, 0, 0), 12);
+        SetDlgItemTextA(d.window(), kIdTextField, "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n11\r\n12");
+        EXPECT_EQ(SendMessageA(GetDlgItem(d.window(), kIdTextField), 0x00BA, 0, 0), 12);
     });
 }
 
 TEST_F(Controls, TypingStopsAtTheTextLimit)
 {
     runOptions([](LiveDialog &d) {
-        HWND edit = GetDlgItem(d.window(), kText);
+        HWND edit = GetDlgItem(d.window(), kIdTextField);
         EXPECT_EQ(SendMessageA(edit, 0x00D5 /* EM_GETLIMITTEXT */, 0, 0), 32767);
-        d.focus(kText);
+        d.focus(kIdTextField);
         d.type(std::string(300, 'x'));
-        EXPECT_EQ(d.text(kText).size(), 300u);
+        EXPECT_EQ(d.text(kIdTextField).size(), 300u);
         SendMessageA(edit, 0x00C5 /* EM_LIMITTEXT */, 5, 0);
-        SetDlgItemTextA(d.window(), kText, "");
+        SetDlgItemTextA(d.window(), kIdTextField, "");
         d.type("1234567");
-        EXPECT_EQ(d.text(kText), "12345");
+        EXPECT_EQ(d.text(kIdTextField), "12345");
         EXPECT_EQ(d.report().refusals.size(), 2u);
         d.press(Key::SelectAll);
         d.type("ab"); // replacing a selection frees its room
-        EXPECT_EQ(d.text(kText), "ab");
+        EXPECT_EQ(d.text(kIdTextField), "ab");
     });
     int maxText = 0;
     for (auto [id, code] : commands())
-        if (id == kText && code == 0x0501)
+        if (id == kIdTextField && code == 0x0501)
             ++maxText;
     EXPECT_EQ(maxText, 2);
 }
@@ -462,8 +465,8 @@ TEST_F(Controls, TypingStopsAtTheTextLimit)
 TEST_F(Controls, SelectionMessagesFollowTheProgram)
 {
     runOptions([](LiveDialog &d) {
-        HWND edit = GetDlgItem(d.window(), kText);
-        SetDlgItemTextA(d.window(), kText, "abcdef");
+        HWND edit = GetDlgItem(d.window(), kIdTextField);
+        SetDlgItemTextA(d.window(), kIdTextField, "abcdef");
         SendMessageA(edit, 0x00B1 /* EM_SETSEL */, 1, 3);
         DWORD start = 0, end = 0;
         EXPECT_EQ(SendMessageA(edit, 0x00B0 /* EM_GETSEL */, reinterpret_cast<WPARAM>(&start),
@@ -472,11 +475,11 @@ TEST_F(Controls, SelectionMessagesFollowTheProgram)
         EXPECT_EQ(start, 1u);
         EXPECT_EQ(end, 3u);
         SendMessageA(edit, 0x00C2 /* EM_REPLACESEL */, 0, str("XYZ"));
-        EXPECT_EQ(d.text(kText), "aXYZdef");
+        EXPECT_EQ(d.text(kIdTextField), "aXYZdef");
         SendMessageA(edit, 0x00B1, 2, static_cast<LPARAM>(-1)); // to the end
-        d.focus(kBold);
+        d.focus(kIdBoldBox);
         SetFocus(edit);
         d.type("!");
-        EXPECT_EQ(d.text(kText), "aX!");
+        EXPECT_EQ(d.text(kIdTextField), "aX!");
     });
 }

@@ -13,9 +13,6 @@ namespace tt = testing_templates;
 
 namespace {
 
-constexpr int kText = 1000, kFonts = 1001, kBold = 1002, kItalic = 1003, kOutline = 1005, kUnderline = 1004,
-              kCenter = 1007;
-
 std::vector<uint8_t> optionsRes(uint16_t id = 101)
 {
     return restest::buildRes({{uint16_t{4}, uint16_t{1}, 1033, {1, 2, 3, 4}},
@@ -34,7 +31,8 @@ class DialogManager : public StandInTest {};
 TEST_F(DialogManager, TabVisitsTheTabStopsInTemplateOrderAndNeverTheRadioButtons)
 {
     runOptions([](LiveDialog &d) {
-        const std::vector<int32_t> order = {IDOK, IDCANCEL, kBold, kItalic, kOutline, kUnderline, kFonts, kText};
+        const std::vector<int32_t> order = {IDOK,          IDCANCEL,        kIdBoldBox,  kIdItalicBox,
+                                            kIdOutlineBox, kIdUnderlineBox, kIdFontList, kIdTextField};
         EXPECT_EQ(d.tabOrder(), order);
         d.focus(IDOK);
         std::vector<int32_t> visited;
@@ -42,14 +40,16 @@ TEST_F(DialogManager, TabVisitsTheTabStopsInTemplateOrderAndNeverTheRadioButtons
             d.press(Key::Tab);
             visited.push_back(*d.focusedId());
         }
-        const std::vector<int32_t> forward = {IDCANCEL, kBold, kItalic, kOutline, kUnderline, kFonts, kText, IDOK};
+        const std::vector<int32_t> forward = {IDCANCEL,        kIdBoldBox,  kIdItalicBox, kIdOutlineBox,
+                                              kIdUnderlineBox, kIdFontList, kIdTextField, IDOK};
         EXPECT_EQ(visited, forward);
         visited.clear();
         for (size_t i = 0; i < order.size(); ++i) {
             d.press(Key::ShiftTab);
             visited.push_back(*d.focusedId());
         }
-        const std::vector<int32_t> backward = {kText, kFonts, kUnderline, kOutline, kItalic, kBold, IDCANCEL, IDOK};
+        const std::vector<int32_t> backward = {kIdTextField, kIdFontList, kIdUnderlineBox, kIdOutlineBox,
+                                               kIdItalicBox, kIdBoldBox,  IDCANCEL,        IDOK};
         EXPECT_EQ(visited, backward);
     });
 }
@@ -72,16 +72,16 @@ TEST_F(DialogManager, WhereTheFocusStartsDependsOnWhatInitialisationAnswers)
         bool focusText;
         int32_t expected;
     } rows[] = {
-        {1, false, IDOK}, // the dialog manager's choice
-        {1, true, IDOK},  // ...even over the procedure's
-        {0, true, kText}, // the procedure's choice
-        {0, false, IDOK}, // nothing chosen: the first tab stop once shown
+        {1, false, IDOK},        // the dialog manager's choice
+        {1, true, IDOK},         // ...even over the procedure's
+        {0, true, kIdTextField}, // the procedure's choice
+        {0, false, IDOK},        // nothing chosen: the first tab stop once shown
     };
     for (const Row &r : rows) {
         gBehaviour = {};
         gBehaviour.initResult = r.answer;
         if (r.focusText)
-            gBehaviour.onInit = [](HWND dialog) { SetFocus(GetDlgItem(dialog, kText)); };
+            gBehaviour.onInit = [](HWND dialog) { SetFocus(GetDlgItem(dialog, kIdTextField)); };
         std::optional<int32_t> focused;
         runOptions([&](LiveDialog &d) { focused = d.focusedId(); });
         EXPECT_EQ(focused, r.expected) << "answer " << r.answer << ", focus set " << r.focusText;
@@ -90,7 +90,7 @@ TEST_F(DialogManager, WhereTheFocusStartsDependsOnWhatInitialisationAnswers)
 
 TEST_F(DialogManager, EscapeSendsCancelFromAnywhere)
 {
-    for (int from : {IDOK, kBold, kFonts, kText}) {
+    for (int from : {IDOK, kIdBoldBox, kIdFontList, kIdTextField}) {
         gMessages.clear();
         EXPECT_EQ(run(tt::optionsDialog(), Script().focus(from).escape()), 0) << from;
         EXPECT_TRUE(report().closedByScript);
@@ -111,15 +111,15 @@ TEST_F(DialogManager, EnterPressesTheDefaultButtonOrTheFocusedPushButton)
     struct Row {
         int focus;
         INT_PTR result;
-    } rows[] = {{kBold, 1}, {kFonts, 1}, {IDOK, 1}, {IDCANCEL, 0}, {kCenter, 1}};
+    } rows[] = {{kIdBoldBox, 1}, {kIdFontList, 1}, {IDOK, 1}, {IDCANCEL, 0}, {kIdAlignCenter, 1}};
     for (const Row &r : rows) {
         EXPECT_EQ(run(tt::optionsDialog(), Script().focus(r.focus).enter()), r.result) << r.focus;
         EXPECT_TRUE(report().closedByScript);
     }
     // In the text field Enter is a line break, and the dialog stays open.
-    run(tt::optionsDialog(), Script().focus(kText).enter().inspect([](LiveDialog &d) {
+    run(tt::optionsDialog(), Script().focus(kIdTextField).enter().inspect([](LiveDialog &d) {
         EXPECT_TRUE(d.isOpen());
-        EXPECT_EQ(d.text(kText), "\r\n");
+        EXPECT_EQ(d.text(kIdTextField), "\r\n");
     }));
     EXPECT_FALSE(report().closedByScript);
 }
@@ -129,15 +129,15 @@ TEST_F(DialogManager, LettersOutsideATextControlAreMnemonics)
     runOptions([](LiveDialog &d) {
         d.focus(IDOK);
         d.type("b"); // &Bold
-        EXPECT_TRUE(d.isChecked(kBold));
-        EXPECT_EQ(d.focusedId(), kBold);
+        EXPECT_TRUE(d.isChecked(kIdBoldBox));
+        EXPECT_EQ(d.focusedId(), kIdBoldBox);
         d.type("U");
-        EXPECT_TRUE(d.isChecked(kUnderline));
+        EXPECT_TRUE(d.isChecked(kIdUnderlineBox));
         d.mnemonic('e'); // C&enter, from a radio button too
-        EXPECT_TRUE(d.isChecked(kCenter));
-        d.focus(kText);
+        EXPECT_TRUE(d.isChecked(kIdAlignCenter));
+        d.focus(kIdTextField);
         d.mnemonic('i'); // Alt works from inside the field
-        EXPECT_TRUE(d.isChecked(kItalic));
+        EXPECT_TRUE(d.isChecked(kIdItalicBox));
         EXPECT_THROW(d.mnemonic('q'), ScriptError);
         d.focus(IDOK);
         d.type("q"); // refused, and noted
@@ -149,10 +149,10 @@ TEST_F(DialogManager, LettersOutsideATextControlAreMnemonics)
 
 TEST_F(DialogManager, AMnemonicOnAPushButtonPressesIt)
 {
-    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kBold).type("o")), 0); // &Outline, a box
+    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kIdBoldBox).type("o")), 0); // &Outline, a box
     EXPECT_EQ(report().closedByScript, false);
-    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kBold).mnemonic('O')), 0);
-    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kBold).mnemonic('c')), 0); // &Cancel
+    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kIdBoldBox).mnemonic('O')), 0);
+    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kIdBoldBox).mnemonic('c')), 0); // &Cancel
     EXPECT_TRUE(report().closedByScript);
     EXPECT_EQ(run(tt::optionsDialog(), Script().mnemonic('o').ok()), 1);
 }
@@ -170,7 +170,7 @@ TEST_F(DialogManager, ADialogWithoutAScriptIsClosedWithEscape)
 
 TEST_F(DialogManager, AFailingStepIsReportedAndTheDialogStillCloses)
 {
-    EXPECT_EQ(run(tt::optionsDialog(), Script().check(kBold).click(4242).check(kItalic), false), 0);
+    EXPECT_EQ(run(tt::optionsDialog(), Script().check(kIdBoldBox).click(4242).check(kIdItalicBox), false), 0);
     EXPECT_EQ(report().stepsRun, 1u);
     EXPECT_NE(report().error.find("step 2 (click 4242)"), std::string::npos) << report().error;
     EXPECT_NE(report().error.find("no control 4242"), std::string::npos) << report().error;
@@ -187,7 +187,7 @@ TEST_F(DialogManager, StepsAfterTheDialogClosedAreAnError)
     EXPECT_TRUE(report().closedByScript);
     EXPECT_NE(report().error.find("already closed"), std::string::npos) << report().error;
     // Typing that closes the dialog half way says how much was left.
-    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kBold).type("x\nyz"), false), 1);
+    EXPECT_EQ(run(tt::optionsDialog(), Script().focus(kIdBoldBox).type("x\nyz"), false), 1);
     EXPECT_NE(report().error.find("2 characters"), std::string::npos) << report().error;
 }
 
@@ -201,7 +201,7 @@ TEST_F(DialogManager, ADialogThatWillNotCloseIsAbandoned)
 TEST_F(DialogManager, EndDialogDuringInitialisationSkipsTheScript)
 {
     gBehaviour.onInit = [](HWND dialog) { EndDialog(dialog, 77); };
-    EXPECT_EQ(run(tt::optionsDialog(), Script().check(kBold)), 77);
+    EXPECT_EQ(run(tt::optionsDialog(), Script().check(kIdBoldBox)), 77);
     EXPECT_EQ(report().stepsRun, 0u);
     EXPECT_EQ(queuedScripts(), 0u); // the script was this dialog's
     EXPECT_EQ(commands().size(), 0u);
@@ -211,12 +211,12 @@ TEST_F(DialogManager, ScriptsGoToDialogsInTurnIncludingNestedOnes)
 {
     // Bold opens a second dialog from inside the first.
     gBehaviour.onCommand = [](HWND, WPARAM w) {
-        if (LOWORD(w) == kBold) {
+        if (LOWORD(w) == kIdBoldBox) {
             const auto bytes = tt::build(tt::optionsDialog());
             runDialogTemplate(bytes, nullptr, RecordingProc, 7);
         }
     };
-    queueScript(Script().click(kBold).ok());
+    queueScript(Script().click(kIdBoldBox).ok());
     queueScript(Script().type("inner").ok());
     queueScript(Script().cancel());
     const auto bytes = tt::build(tt::optionsDialog());
@@ -234,30 +234,30 @@ TEST_F(DialogManager, HandlesOfAClosedDialogAreRefused)
     HWND dialog = nullptr, edit = nullptr;
     runOptions([&](LiveDialog &d) {
         dialog = d.window();
-        edit = GetDlgItem(dialog, kText);
+        edit = GetDlgItem(dialog, kIdTextField);
         EXPECT_EQ(liveWindows(), 15); // the dialog and its 14 controls
         EXPECT_EQ(GetDlgItem(dialog, 4242), nullptr);
-        EXPECT_EQ(GetDlgItem(edit, kText), nullptr); // a control is no dialog
+        EXPECT_EQ(GetDlgItem(edit, kIdTextField), nullptr); // a control is no dialog
         EXPECT_FALSE(EndDialog(edit, 1));
     });
     EXPECT_EQ(liveWindows(), 0);
     EXPECT_EQ(SendMessageA(edit, WM_GETTEXTLENGTH, 0, 0), 0);
-    EXPECT_EQ(GetDlgItem(dialog, kText), nullptr);
+    EXPECT_EQ(GetDlgItem(dialog, kIdTextField), nullptr);
     EXPECT_FALSE(EndDialog(dialog, 1));
     EXPECT_EQ(SetFocus(edit), nullptr);
-    EXPECT_EQ(IsDlgButtonChecked(dialog, kBold), 0u);
+    EXPECT_EQ(IsDlgButtonChecked(dialog, kIdBoldBox), 0u);
 }
 
 TEST_F(DialogManager, SetFocusAnswersThePreviousFocus)
 {
     runOptions([](LiveDialog &d) {
         HWND w = d.window();
-        d.focus(kBold);
-        EXPECT_EQ(SetFocus(GetDlgItem(w, kText)), GetDlgItem(w, kBold));
-        EXPECT_EQ(d.focusedId(), kText);
+        d.focus(kIdBoldBox);
+        EXPECT_EQ(SetFocus(GetDlgItem(w, kIdTextField)), GetDlgItem(w, kIdBoldBox));
+        EXPECT_EQ(d.focusedId(), kIdTextField);
         EXPECT_EQ(SetFocus(nullptr), nullptr);
-        EXPECT_EQ(SetFocus(w), GetDlgItem(w, kText)); // the dialog keeps its control focused
-        EXPECT_EQ(d.focusedId(), kText);
+        EXPECT_EQ(SetFocus(w), GetDlgItem(w, kIdTextField)); // the dialog keeps its control focused
+        EXPECT_EQ(d.focusedId(), kIdTextField);
     });
 }
 
@@ -272,15 +272,15 @@ TEST_F(DialogManager, WhatTheUserSeesOfTheDialog)
         EXPECT_EQ(d.fontPointSize(), 8);
         EXPECT_EQ(d.controlIds().size(), 14u);
         EXPECT_EQ(d.className(IDOK), "Button");
-        EXPECT_EQ(d.className(kText), "Edit");
-        EXPECT_EQ(d.className(kFonts), "ComboBox");
+        EXPECT_EQ(d.className(kIdTextField), "Edit");
+        EXPECT_EQ(d.className(kIdFontList), "ComboBox");
         EXPECT_EQ(d.className(-1), "Static");
         EXPECT_EQ(d.text(-1), "Style:"); // the first of the unnamed controls
-        EXPECT_EQ(d.idOf("bold"), kBold);
-        EXPECT_EQ(d.idOf("Center"), kCenter);
+        EXPECT_EQ(d.idOf("bold"), kIdBoldBox);
+        EXPECT_EQ(d.idOf("Center"), kIdAlignCenter);
         EXPECT_THROW(d.idOf("Shadow"), ScriptError);
-        EXPECT_EQ(d.controlStyle(kText), 0x50811084u);
-        EXPECT_EQ(d.fontListId(), kFonts);
+        EXPECT_EQ(d.controlStyle(kIdTextField), 0x50811084u);
+        EXPECT_EQ(d.fontListId(), kIdFontList);
         EXPECT_FALSE(d.has(4242));
         EXPECT_EQ(SendMessageA(d.window(), 0x0400 /* DM_GETDEFID */, 0, 0), 0x534B0001);
     });
@@ -305,7 +305,7 @@ TEST_F(DialogManager, DialogBoxParamFindsTheTemplateAmongTheModulesResources)
 {
     const auto res = optionsRes();
     QmModuleDescriptor module = descriptorOf(res);
-    queueScript(Script().check(kBold).ok());
+    queueScript(Script().check(kIdBoldBox).ok());
     EXPECT_EQ(DialogBoxParamA(reinterpret_cast<HINSTANCE>(&module), MAKEINTRESOURCEA(101), nullptr, RecordingProc, 5),
               1);
     EXPECT_EQ(report().resourceId, 101);

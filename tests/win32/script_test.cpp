@@ -29,18 +29,18 @@ TEST_F(ScriptText, EveryStepKindActsOnTheDialog)
     EXPECT_EQ(script.steps()[0].description, "check Bold");
     EXPECT_EQ(script.steps()[6].description, "type \" two spaces\nsecond; line \\ \"");
     script.inspect([](LiveDialog &d) {
-        EXPECT_FALSE(d.isChecked(1002));
-        EXPECT_TRUE(d.isChecked(1003));
-        EXPECT_TRUE(d.isChecked(1004));
-        EXPECT_TRUE(d.isChecked(1005));
-        EXPECT_FALSE(d.isChecked(1007));
-        EXPECT_TRUE(d.isChecked(1008));
-        EXPECT_EQ(d.selectedItem(1001), "Arial");
-        EXPECT_EQ(d.text(1000), " two spaces\r\necond; line \\ ");
+        EXPECT_FALSE(d.isChecked(kIdBoldBox));
+        EXPECT_TRUE(d.isChecked(kIdItalicBox));
+        EXPECT_TRUE(d.isChecked(kIdUnderlineBox));
+        EXPECT_TRUE(d.isChecked(kIdOutlineBox));
+        EXPECT_FALSE(d.isChecked(kIdAlignCenter));
+        EXPECT_TRUE(d.isChecked(kIdAlignRight));
+        EXPECT_EQ(d.selectedItem(kIdFontList), "Arial");
+        EXPECT_EQ(d.text(kIdTextField), " two spaces\r\necond; line \\ ");
     });
     script.ok();
     gBehaviour.onInit = [](HWND dialog) {
-        SendMessageA(GetDlgItem(dialog, 1001), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Arial"));
+        SendMessageA(GetDlgItem(dialog, kIdFontList), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Arial"));
     };
     EXPECT_EQ(run(tt::optionsDialog(), script), 1);
     EXPECT_EQ(report().stepsRun, 14u);
@@ -51,8 +51,8 @@ TEST_F(ScriptText, TabAndEnterInTypedTextAreKeys)
     // Tab leaves the field for OK, where "b" is the Bold mnemonic; Enter on
     // the box then presses the default button.
     EXPECT_EQ(run(tt::optionsDialog(), Script::parse("focus 1000\ntype a\\tb\\n")), 1);
-    EXPECT_EQ(commands(),
-              (std::vector<std::pair<uint16_t, uint16_t>>{{1000, 0x0400}, {1000, 0x0300}, {1002, 0}, {IDOK, 0}}));
+    EXPECT_EQ(commands(), (std::vector<std::pair<uint16_t, uint16_t>>{
+                              {kIdTextField, 0x0400}, {kIdTextField, 0x0300}, {kIdBoldBox, 0}, {IDOK, 0}}));
 }
 
 TEST_F(ScriptText, TypedTextKeepsItsSpacesAndEscapes)

@@ -2,6 +2,7 @@
 // stand-in exactly the bytes they mean (.res images: res_builder.h).
 #pragma once
 
+#include "resource_ids.h"
 #include "text/encoding.h"
 
 #include <cstdint>
@@ -117,18 +118,18 @@ inline Dialog optionsDialog()
     d.items = {
         {1, kButton, 0x50010001, 0, 132, 139, 45, 13, "&OK"},
         {2, kButton, 0x50010000, 0, 184, 139, 44, 13, "&Cancel"},
-        {1002, kButton, 0x50010003, 0, 30, 31, 40, 8, "&Bold"},
-        {1003, kButton, 0x50010003, 0, 30, 39, 40, 8, "&Italic"},
-        {1005, kButton, 0x50010003, 0, 75, 39, 81, 8, "&Outline"},
-        {1004, kButton, 0x50010003, 0, 75, 31, 83, 8, "&Underline"},
+        {kIdBoldBox, kButton, 0x50010003, 0, 30, 31, 40, 8, "&Bold"},
+        {kIdItalicBox, kButton, 0x50010003, 0, 30, 39, 40, 8, "&Italic"},
+        {kIdOutlineBox, kButton, 0x50010003, 0, 75, 39, 81, 8, "&Outline"},
+        {kIdUnderlineBox, kButton, 0x50010003, 0, 75, 31, 83, 8, "&Underline"},
         {0xFFFFFFFF, kStatic, 0x50020000, 0, 7, 22, 91, 8, "Style:"},
         {0xFFFFFFFF, kStatic, 0x50020000, 0x1000, 120, 22, 39, 8, "Alignment:"},
-        {1006, kButton, 0x50000009, 0, 165, 23, 64, 8, "&Left"},
-        {1007, kButton, 0x50000009, 0, 165, 31, 64, 8, "C&enter"},
-        {1008, kButton, 0x50000009, 0, 165, 39, 64, 8, "&Right"},
-        {1001, kComboBox, 0x50210103, 0, 54, 7, 104, 165, ""},
+        {kIdAlignLeft, kButton, 0x50000009, 0, 165, 23, 64, 8, "&Left"},
+        {kIdAlignCenter, kButton, 0x50000009, 0, 165, 31, 64, 8, "C&enter"},
+        {kIdAlignRight, kButton, 0x50000009, 0, 165, 39, 64, 8, "&Right"},
+        {kIdFontList, kComboBox, 0x50210103, 0, 54, 7, 104, 165, ""},
         {0xFFFFFFFF, kStatic, 0x50020000, 0, 7, 7, 44, 8, "Font:"},
-        {1000, kEdit, 0x50811084, 0, 7, 50, 222, 83, ""},
+        {kIdTextField, kEdit, 0x50811084, 0, 7, 50, 222, 83, ""},
     };
     return d;
 }
