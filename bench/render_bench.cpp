@@ -40,7 +40,7 @@ Frame &TheFrame()
 void BM_RenderFrame(benchmark::State &state)
 {
     Frame &f = TheFrame();
-    corvane::RenderSettings s;
+    corvane::RenderSettings s = f.host.defaultSettings();
     s.size = 72;
     s.x = 960 << 16;
     s.y = 540 << 16;

@@ -147,40 +147,10 @@ std::string Session::defaultFace() const
     return corvane::text::cp1252ToUtf8(desc.faceName);
 }
 
-const corvane::Parameter *Session::parameterOfType(int32_t type) const
-{
-    for (const auto &p : host_.parameters())
-        if (p.type == type)
-            return &p;
-    return nullptr;
-}
-
 std::pair<int32_t, int32_t> Session::sizeRange() const
 {
-    const auto *p = parameterOfType(kParamSlider);
-    return p ? std::pair{p->sliderMin, p->sliderMax} : std::pair{0, 512};
-}
-
-int32_t Session::defaultSize() const
-{
-    const auto *p = parameterOfType(kParamSlider);
-    return p ? p->sliderDefault : 36;
-}
-
-Position Session::defaultPosition() const
-{
-    const auto *p = parameterOfType(kParamPoint);
-    if (!p)
-        return {{50, true}, {50, true}};
-    return {{p->defaultX / 65536.0, true}, {p->defaultY / 65536.0, true}};
-}
-
-Rgb Session::defaultColour() const
-{
-    const auto *p = parameterOfType(kParamColor);
-    if (!p)
-        return {255, 0, 0};
-    return {p->defaultColour.red, p->defaultColour.green, p->defaultColour.blue};
+    const corvane::Parameter &p = host_.parameterOfType(kParamSlider);
+    return {p.sliderMin, p.sliderMax};
 }
 
 void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &given)
@@ -284,14 +254,16 @@ void Session::checkFont(const std::vector<uint8_t> &record, int32_t layerNumber)
 
 corvane::RenderSettings Session::settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const
 {
-    corvane::RenderSettings s;
-    s.size = layer.tracks.size.empty() ? defaultSize() : layer.tracks.size.at(frame);
+    corvane::RenderSettings s = host_.defaultSettings();
+    if (!layer.tracks.size.empty())
+        s.size = layer.tracks.size.at(frame);
 
     // Positions are in full-resolution pixels; a proxy render scales them
-    // as it scales the plate. Percentages resolve before blending keys.
+    // as it scales the plate. Percentages resolve before blending keys, and
+    // the registered default is read as percent of the plate.
     Track<Position> resolved;
     if (layer.tracks.position.empty())
-        resolved.add(0, defaultPosition(), "position");
+        resolved.add(0, Position{{s.x / 65536.0, true}, {s.y / 65536.0, true}}, "position");
     else
         for (const auto &k : layer.tracks.position.keys())
             resolved.add(k.frame, k.value, "position");
@@ -302,8 +274,10 @@ corvane::RenderSettings Session::settingsFor(const LayerSpec &layer, int32_t fra
     s.x = toFixed(p.x.value * setup.downsample.x.value());
     s.y = toFixed(p.y.value * setup.downsample.y.value());
 
-    const Rgb c = layer.tracks.colour.empty() ? defaultColour() : layer.tracks.colour.at(frame);
-    s.colour = HostPixel{0, c.r, c.g, c.b};
+    if (!layer.tracks.colour.empty()) {
+        const Rgb c = layer.tracks.colour.at(frame);
+        s.colour = HostPixel{0, c.r, c.g, c.b};
+    }
     s.composite = layer.composite;
     s.quality = setup.draft ? 0 : 1;
     s.downsampleXNum = setup.downsample.x.num;

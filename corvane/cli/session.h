@@ -73,9 +73,6 @@ public:
 
     // Size bounds the module registered for its slider.
     std::pair<int32_t, int32_t> sizeRange() const;
-    int32_t defaultSize() const;
-    Position defaultPosition() const; // the registered default, read as percent of the plate
-    Rgb defaultColour() const;
 
     struct FrameSetup {
         bool draft = false;
@@ -92,7 +89,6 @@ public:
     corvane::RenderSettings settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const;
 
 private:
-    const corvane::Parameter *parameterOfType(int32_t type) const;
     void checkFont(const std::vector<uint8_t> &record, int32_t layerNumber);
 
     corvane::Host host_;

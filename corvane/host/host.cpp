@@ -225,6 +225,41 @@ const Parameter *Host::parameter(std::string_view name) const
     return nullptr;
 }
 
+const Parameter &Host::parameterOfType(int32_t type) const
+{
+    for (const Parameter &p : impl_->params)
+        if (p.type == type)
+            return p;
+    std::string what = "type " + std::to_string(type);
+    switch (type) {
+    case kParamSlider:
+        what = "slider";
+        break;
+    case kParamPoint:
+        what = "point";
+        break;
+    case kParamColor:
+        what = "colour";
+        break;
+    case kParamCheckbox:
+        what = "check box";
+        break;
+    }
+    throw HostError("the module registered no " + what + " parameter (run paramSetup first)");
+}
+
+RenderSettings Host::defaultSettings() const
+{
+    RenderSettings s;
+    s.size = parameterOfType(kParamSlider).sliderDefault;
+    const Parameter &position = parameterOfType(kParamPoint);
+    s.x = position.defaultX;
+    s.y = position.defaultY;
+    s.colour = parameterOfType(kParamColor).defaultColour;
+    s.composite = parameterOfType(kParamCheckbox).defaultOn;
+    return s;
+}
+
 std::vector<StringTableInfo> Host::stringTables() const
 {
     std::vector<StringTableInfo> open;
@@ -388,16 +423,8 @@ int32_t Instance::options()
 int32_t Instance::render(const RenderSettings &settings, World &input, World &output)
 {
     const auto &registered = host_.parameters();
-    const auto find = [&](int32_t type, const char *what) -> void {
-        for (const Parameter &p : registered)
-            if (p.type == type)
-                return;
-        throw HostError(std::string("render: the module registered no ") + what + " parameter (run paramSetup first)");
-    };
-    find(kParamSlider, "slider");
-    find(kParamPoint, "point");
-    find(kParamColor, "colour");
-    find(kParamCheckbox, "check box");
+    for (int32_t type : {kParamSlider, kParamPoint, kParamColor, kParamCheckbox})
+        host_.parameterOfType(type);
 
     // Slot 0 is the input layer; the others are the registered definitions
     // with this frame's values, in the order they were registered.

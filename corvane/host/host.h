@@ -151,13 +151,14 @@ struct StringTableInfo {
     std::string effectName;             // the effect name passed in
 };
 
-// Values for one render; defaults are the registered parameter defaults.
+// Values for one render. The parameters' defaults are the module's to
+// give: Host::defaultSettings() reads them from its registration.
 struct RenderSettings {
-    int32_t size = 36;                 // Size slider
-    Fixed x = 50 << 16, y = 50 << 16;  // Position, output pixels
-    HostPixel colour = {0, 255, 0, 0}; // Text Color
-    bool composite = false;            // Composite On Original
-    int32_t quality = 1;               // 0 draft, else high quality
+    int32_t size = 0;       // Size slider
+    Fixed x = 0, y = 0;     // Position, output pixels
+    HostPixel colour = {};  // Text Color
+    bool composite = false; // Composite On Original
+    int32_t quality = 1;    // 0 draft, else high quality
     int32_t downsampleXNum = 1;
     uint32_t downsampleXDen = 1;
     int32_t downsampleYNum = 1;
@@ -229,7 +230,13 @@ public:
     std::string about();           // runs CmdAbout, returns the formatted text
     const std::vector<Parameter> &parameters() const;
     const Parameter *parameter(std::string_view name) const; // by name or label, exact; null if none
-    std::vector<StringTableInfo> stringTables() const;       // open tables
+    // The first parameter of a kParam... type; throws HostError when the
+    // module registered none (or parameters were never set up).
+    const Parameter &parameterOfType(int32_t type) const;
+    // The registered defaults, the point's taken as output pixels; throws
+    // as parameterOfType does.
+    RenderSettings defaultSettings() const;
+    std::vector<StringTableInfo> stringTables() const; // open tables
     // The last table the module opened (open or closed since); null if none.
     const StringTableInfo *lastStringTable() const;
 

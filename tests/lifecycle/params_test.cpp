@@ -2,6 +2,7 @@
 #include "lifecycle_support.h"
 
 #include <map>
+#include <tuple>
 
 using namespace corvane;
 using namespace qmtest;
@@ -54,6 +55,12 @@ TEST_F(Params, FourDefinitionsAreRegisteredAndDecoded)
     EXPECT_EQ(host.parameter("Position"), &p[1]);
     EXPECT_EQ(host.parameter("Composite On Original"), &p[3]);
     EXPECT_EQ(host.parameter("Nothing"), nullptr);
+    EXPECT_EQ(&host.parameterOfType(kParamPoint), &p[1]);
+
+    // A render's defaults are the registered ones.
+    const RenderSettings d = host.defaultSettings();
+    EXPECT_EQ(std::tuple(d.size, d.x, d.y, d.composite), std::tuple(36, 50 << 16, 50 << 16, false));
+    EXPECT_EQ(std::memcmp(&d.colour, &p[2].defaultColour, sizeof d.colour), 0);
 }
 
 TEST_F(Params, ARefusedDefinitionEndsSetupWithItsCode)

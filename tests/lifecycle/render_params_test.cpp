@@ -177,6 +177,7 @@ TEST_F(RenderParams, RenderBeforeParameterSetupIsAClearError)
     World input(4, 4), output(4, 4);
     EXPECT_THROW(inst.render(RenderSettings{}, input, output), HostError);
     EXPECT_EQ(gCapture.renders, 0);
+    EXPECT_THROW(host.defaultSettings(), HostError);
 }
 
 } // namespace

@@ -182,7 +182,8 @@ TEST(ShippedModule, RendersAreByteIdenticalToTheSharedObjects)
         std::vector<uint8_t> record;
         corvane::RenderSettings settings;
     };
-    corvane::RenderSettings big, composite, draft, half;
+    const corvane::RenderSettings plain = so.defaultSettings();
+    corvane::RenderSettings big = plain, composite = plain, draft = plain, half = plain;
     big.size = 40;
     big.x = 8 << 16;
     big.y = 30 << 16;
@@ -193,7 +194,7 @@ TEST(ShippedModule, RendersAreByteIdenticalToTheSharedObjects)
     half.downsampleXDen = 2;
     half.downsampleYDen = 2;
     const Row rows[] = {
-        {"plain", storedRecord("Quillomark", "DejaVu Sans", 0, 0), {}},
+        {"plain", storedRecord("Quillomark", "DejaVu Sans", 0, 0), plain},
         {"lines", storedRecord("First line\r\nSecond, longer line\r\n3", "DejaVu Sans", 0, 1), big},
         {"styled", storedRecord("Bold italic under", "DejaVu Serif", 1 | 2 | 4, 2), composite},
         {"outline", storedRecord("Outline", "Liberation Sans", 8, 0), draft},
