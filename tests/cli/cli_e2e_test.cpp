@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -23,6 +24,14 @@ using quillomark::RgbaImage;
 using ::testing::HasSubstr;
 
 namespace {
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
 
 class CliTest : public ::testing::Test {
 protected:
@@ -52,32 +61,22 @@ protected:
 
     std::string path(const std::string &name) const { return (dir_ / name).string(); }
 
+    // The project of a render of `text`, saved again with its record edited;
+    // returns where.
+    std::string editedProject(const std::string &text, const std::function<void(corvane::record::Fields &)> &edit) const
+    {
+        const RunResult r = cli({"render", text, "--save-project", path("saved.json")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        quillomark::Project p = quillomark::projectFromJson(slurp(path("saved.json")), dir_.string());
+        corvane::record::Fields record = corvane::record::decode(p.layers.at(0).record);
+        edit(record);
+        p.layers.at(0).record = corvane::record::encode(record);
+        std::ofstream(path("edited.json")) << quillomark::projectToJson(p, dir_.string());
+        return path("edited.json");
+    }
+
     fs::path dir_;
 };
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-// The first layer's record in a saved project.
-corvane::record::Fields layerRecord(const std::string &project)
-{
-    const std::string dir = fs::path(project).parent_path().string();
-    return corvane::record::decode(quillomark::projectFromJson(slurp(project), dir).layers.at(0).record);
-}
-
-// The project saved again under another name, its first layer's record replaced.
-void saveWithRecord(const std::string &project, const std::string &copy, const corvane::record::Fields &record)
-{
-    const std::string dir = fs::path(project).parent_path().string();
-    quillomark::Project p = quillomark::projectFromJson(slurp(project), dir);
-    p.layers.at(0).record = corvane::record::encode(record);
-    std::ofstream(copy) << quillomark::projectToJson(p, dir);
-}
 
 struct Ink {
     int64_t count = 0;
@@ -348,8 +347,9 @@ TEST_F(CliTest, ProjectRoundTripRendersTheSamePixels)
     ASSERT_EQ(r.status, 0) << r.err;
     // The record as the module stored it through its dialog: the text with
     // its typed line break as CR LF, the font as listed.
+    const quillomark::Project saved = quillomark::projectFromJson(slurp(path("p.json")), dir_.string());
     EXPECT_EQ(
-        layerRecord(path("p.json")),
+        corvane::record::decode(saved.layers.at(0).record),
         (corvane::record::Fields{.text = "Round\r\ntrip", .fontName = "Liberation Serif", .style = 6, .alignment = 2}));
 
     r = cli({"render", "--project", path("p.json"), "-o", path("b.png")});
@@ -360,13 +360,8 @@ TEST_F(CliTest, ProjectRoundTripRendersTheSamePixels)
 
 TEST_F(CliTest, DamagedProjectRecordGetsTheModulesMessage)
 {
-    RunResult r = cli({"render", "Damage", "--save-project", path("good.json")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    corvane::record::Fields record = layerRecord(path("good.json"));
-    record.magic = 0x00FF2BEE;
-    saveWithRecord(path("good.json"), path("bad.json"), record);
-
-    r = cli({"render", "--project", path("bad.json"), "-o", path("bad.png")});
+    const std::string bad = editedProject("Damage", [](corvane::record::Fields &r) { r.magic = 0x00FF2BEE; });
+    const RunResult r = cli({"render", "--project", bad, "-o", path("bad.png")});
     EXPECT_EQ(r.status, 3);
     EXPECT_THAT(r.err, HasSubstr("Quillomark internal structure damaged."));
     EXPECT_FALSE(fs::exists(path("bad.png")));
@@ -375,12 +370,8 @@ TEST_F(CliTest, DamagedProjectRecordGetsTheModulesMessage)
 
 TEST_F(CliTest, ProjectRecordOfAnotherVersionIsReplacedWithAWarning)
 {
-    RunResult r = cli({"render", "Old", "--save-project", path("v1.json")});
-    ASSERT_EQ(r.status, 0) << r.err;
-    corvane::record::Fields record = layerRecord(path("v1.json"));
-    record.version = 0x0200;
-    saveWithRecord(path("v1.json"), path("v2.json"), record);
-    r = cli({"render", "--project", path("v2.json"), "-o", path("v2.png")});
+    const std::string v2 = editedProject("Old", [](corvane::record::Fields &r) { r.version = 0x0200; });
+    const RunResult r = cli({"render", "--project", v2, "-o", path("v2.png")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.err, HasSubstr("replaced the project's settings record with a blank one"));
     EXPECT_EQ(inkOf(readImage(path("v2.png"))).count, 0) << "a blank record has no text";

@@ -85,16 +85,4 @@ TEST_F(Dispatch, AnyRecordSurvivesTheRoundTripUnchanged)
     }
 }
 
-TEST_F(Dispatch, FailingHandlerStillHasTheRecordConvertedBack)
-{
-    const Bytes damaged = busyStored(record::kVersion, 0x12FF2BED);
-    inst.setStoredRecord(damaged);
-    const Handle before = inst.handle();
-    host.out().outFlags = 0;
-    EXPECT_EQ(inst.command(CmdInstanceResetup), 512);
-    EXPECT_EQ(host.message(), kDamaged);
-    EXPECT_EQ(inst.handle(), before);
-    EXPECT_EQ(inst.storedRecord(), damaged);
-}
-
 } // namespace

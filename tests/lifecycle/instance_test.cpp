@@ -55,19 +55,22 @@ TEST_F(Instances, ResetupKeepsKnownVersionsAndReplacesOthers)
     }
 }
 
+// The failing handler's record is converted back all the same.
 TEST_F(Instances, ResetupOfADamagedRecordLeavesItWithTheHost)
 {
     ASSERT_EQ(inst.setup(), 0);
-    const Bytes damaged = busyStored(record::kVersion, 0x00FF2BEE);
-    inst.setStoredRecord(damaged);
-    const Handle before = inst.handle();
-    host.out().outFlags = 0x33;
-    EXPECT_EQ(inst.command(CmdInstanceResetup), 512);
-    EXPECT_EQ(host.message(), kDamaged);
-    EXPECT_EQ(host.out().outFlags, 256);
-    EXPECT_EQ(inst.handle(), before);
-    EXPECT_EQ(inst.storedRecord(), damaged);
-    EXPECT_EQ(host.live().portingHandles, 1);
+    for (uint32_t magic : {0x12FF2BEDu, 0x00FF2BEEu}) {
+        const Bytes damaged = busyStored(record::kVersion, magic);
+        inst.setStoredRecord(damaged);
+        const Handle before = inst.handle();
+        host.out().outFlags = 0x33;
+        EXPECT_EQ(inst.command(CmdInstanceResetup), 512) << magic;
+        EXPECT_EQ(host.message(), kDamaged);
+        EXPECT_EQ(host.out().outFlags, 256);
+        EXPECT_EQ(inst.handle(), before);
+        EXPECT_EQ(inst.storedRecord(), damaged) << magic;
+        EXPECT_EQ(host.live().portingHandles, 1);
+    }
 }
 
 TEST_F(Instances, EmptyHandlesAreReportedNotFollowed)
