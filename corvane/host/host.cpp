@@ -424,7 +424,7 @@ int32_t Instance::render(const RenderSettings &settings, World &input, World &ou
 {
     const auto &registered = host_.parameters();
     for (int32_t type : {kParamSlider, kParamPoint, kParamColor, kParamCheckbox})
-        host_.parameterOfType(type);
+        host_.parameterOfType(type); // throws for a kind never registered
 
     // Slot 0 is the input layer; the others are the registered definitions
     // with this frame's values, in the order they were registered.
