@@ -118,7 +118,7 @@ bool convertUtf8(std::string_view utf8, std::string &out, std::string *why)
         const Step step = decodeAt(utf8, i);
         if (step.fault != Fault::None) {
             if (why)
-                *why = "text is not valid UTF-8: " + describeFault(utf8, i, step);
+                *why = "not valid UTF-8: " + describeFault(utf8, i, step);
             return false;
         }
         const auto byte = unicodeToCp1252(step.c);

@@ -51,7 +51,7 @@ TEST(Cp1252, ConvertsTheWholeTable)
 // decodable edges of each length get past the decoder to the code page.
 TEST(Utf8, OneStrictnessNamingTheOffenceAndItsPosition)
 {
-    const std::string invalid = "text is not valid UTF-8: ";
+    const std::string invalid = "not valid UTF-8: ";
     const struct {
         const char *what;
         std::string_view utf8;
