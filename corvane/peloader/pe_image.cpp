@@ -124,7 +124,8 @@ void PeImage::fail(const std::string &what) const
 
 void PeImage::mapAndBind(std::span<const uint8_t> file, ImportResolver &resolver)
 {
-    const Headers headers = readHeaders(file, true);
+    headers_ = readHeaders(file, true);
+    const Headers &headers = headers_;
     checkLoadable(headers, file.size());
     map(file, headers);
     if (relocated())
@@ -134,7 +135,7 @@ void PeImage::mapAndBind(std::span<const uint8_t> file, ImportResolver &resolver
         registry().images.push_back(this);
         registration_.image = this;
     }
-    bindImports(headers.directory(kDirImport), resolver);
+    bindImports(resolver);
     readExports(headers.directory(kDirExport));
     readResources();
     allocateTls(headers.directory(kDirTls));
@@ -176,7 +177,7 @@ void PeImage::map(std::span<const uint8_t> file, const Headers &headers)
 
 void PeImage::relocate(const Headers &headers)
 {
-    const std::vector<Relocation> relocations = readRelocations(image(), headers.directory(kDirBaseReloc));
+    const std::vector<Relocation> relocations = readRelocations(image(), headers);
     applyRelocations(image(), relocations, static_cast<uint32_t>(base()) - preferredBase_);
     // As the system loader does, so the headers tell where the image lives.
     const uint32_t newBase = static_cast<uint32_t>(base());
@@ -184,10 +185,10 @@ void PeImage::relocate(const Headers &headers)
 }
 
 // Every unresolved import is collected, so the message lists them all.
-void PeImage::bindImports(const DataDirectory &table, ImportResolver &resolver)
+void PeImage::bindImports(ImportResolver &resolver)
 {
     std::vector<std::string> missing;
-    for (const ImportedDll &dll : readImports(image(), table)) {
+    for (const ImportedDll &dll : readImports(image(), headers_)) {
         for (const Import &import : dll.imports) {
             const ImportRef ref{dll.dll, import.name, import.ordinal};
             void *address = resolver.resolve(ref);
@@ -257,6 +258,7 @@ void PeImage::runInitializers(uint32_t reason)
             break;
         if (!contains(reinterpret_cast<const void *>(static_cast<uintptr_t>(va))))
             fail("damaged: a TLS callback at " + hex(va) + " lies outside the image");
+        requireCode(static_cast<uint32_t>(va - base()), "a TLS callback");
         reinterpret_cast<InitRoutine>(static_cast<uintptr_t>(va))(mapping_.base, reason, nullptr);
     }
 }
@@ -338,6 +340,24 @@ void *PeImage::findExport(std::string_view name) const
 {
     const uint32_t rva = exports_.find(name);
     return rva ? mapping_.base + rva : nullptr;
+}
+
+void *PeImage::findExportedCode(std::string_view name) const
+{
+    const uint32_t rva = exports_.find(name);
+    if (rva == 0)
+        return nullptr;
+    requireCode(rva, "the export " + std::string(name));
+    return mapping_.base + rva;
+}
+
+void PeImage::requireCode(uint32_t rva, const std::string &what) const
+{
+    try {
+        checkExecutable(headers_, rva, what);
+    } catch (const FormatError &e) {
+        fail(e.what());
+    }
 }
 
 std::vector<std::string> PeImage::exportNames() const

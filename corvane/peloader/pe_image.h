@@ -81,6 +81,9 @@ public:
     // Exported code or data by name or ordinal; nullptr when absent or
     // forwarded to another DLL.
     void *findExport(std::string_view name) const;
+    // An export the host is about to call: nullptr when absent, a PeError
+    // when it lies outside the image's executable sections.
+    void *findExportedCode(std::string_view name) const;
     void *findExport(uint16_t ordinal) const;
     std::vector<std::string> exportNames() const;
 
@@ -130,7 +133,7 @@ private:
     void mapAndBind(std::span<const uint8_t> file, ImportResolver &resolver);
     void map(std::span<const uint8_t> file, const Headers &headers);
     void relocate(const Headers &headers);
-    void bindImports(const DataDirectory &table, ImportResolver &resolver);
+    void bindImports(ImportResolver &resolver);
     void readExports(const DataDirectory &table);
     void readResources();
     void allocateTls(const DataDirectory &table);
@@ -140,12 +143,14 @@ private:
 
     std::span<uint8_t> image() const { return {mapping_.base, size_}; }
     [[noreturn]] void fail(const std::string &what) const;
+    void requireCode(uint32_t rva, const std::string &what) const; // PeError unless executable
 
     std::string path_;
     Mapping mapping_;
     uint32_t size_ = 0;
     uint32_t preferredBase_ = 0;
     uint32_t entryRva_ = 0;
+    Headers headers_;
     ExportTable exports_;
     ResourceFile resources_;
     TlsTemplate tls_;

@@ -38,7 +38,7 @@ std::unique_ptr<PeModule> PeModule::load(const std::string &path)
 {
     std::unique_ptr<PeModule> module(new PeModule);
     module->image_ = PeImage::load(path, HostImports::instance());
-    module->main_ = reinterpret_cast<ModuleMainFn>(module->image_->findExport("main"));
+    module->main_ = reinterpret_cast<ModuleMainFn>(module->image_->findExportedCode("main"));
     if (!module->main_)
         throw PeError(path + ": not an effect module: it exports no `main`");
     std::lock_guard lock(gSlotMutex);

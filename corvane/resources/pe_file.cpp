@@ -58,6 +58,19 @@ uint32_t virtualSize(const SectionHeader &s)
     return s.virtualSize ? s.virtualSize : s.sizeOfRawData;
 }
 
+// Where the section's pages end when mapped.
+uint64_t mappedEnd(const SectionHeader &s, uint32_t sectionAlignment)
+{
+    return uint64_t(s.virtualAddress) + std::max<uint64_t>(alignUp(virtualSize(s), sectionAlignment), 1);
+}
+
+constexpr const char *kDirectoryNames[kDirCount] = {
+    "export table",         "import table",       "resource directory", "exception table",
+    "certificate table",    "relocation table",   "debug directory",    "architecture data",
+    "global pointer",       "TLS directory",      "load configuration", "bound import table",
+    "import address table", "delay import table", "runtime header",     "reserved directory",
+};
+
 uint16_t sectionProtection(uint32_t characteristics)
 {
     const bool x = characteristics & kSectionExecute;
@@ -156,17 +169,65 @@ void checkLoadable(const Headers &h, uint64_t fileSize)
              std::to_string(fileSize));
     if (h.sections.empty() || h.sections.size() > kMaxSections)
         fail("damaged: " + std::to_string(h.sections.size()) + " sections");
-    for (const SectionHeader &s : h.sections) {
+    const uint64_t headersEnd = alignUp(opt.sizeOfHeaders, opt.sectionAlignment);
+    for (size_t i = 0; i < h.sections.size(); ++i) {
+        const SectionHeader &s = h.sections[i];
+        const std::string name = "section " + sectionName(s);
+        if (s.virtualAddress % opt.sectionAlignment != 0)
+            fail("damaged: " + name + " at " + hex(s.virtualAddress) + " is not aligned to the section alignment " +
+                 hex(opt.sectionAlignment));
+        if (s.virtualAddress < headersEnd)
+            fail("damaged: " + name + " at " + hex(s.virtualAddress) + " lies over the headers");
         if (uint64_t(s.virtualAddress) + virtualSize(s) > opt.sizeOfImage)
-            fail("damaged: section " + sectionName(s) + " extends beyond the image");
+            fail("damaged: " + name + " extends beyond the image");
         const bool hasData = s.sizeOfRawData != 0 && !(s.characteristics & kSectionUninitialized);
+        if (hasData && s.pointerToRawData % opt.fileAlignment != 0)
+            fail("damaged: " + name + "'s file data at " + hex(s.pointerToRawData) +
+                 " is not aligned to the file alignment " + hex(opt.fileAlignment));
+        if (hasData && s.pointerToRawData < opt.sizeOfHeaders)
+            fail("damaged: " + name + "'s file data at " + hex(s.pointerToRawData) + " lies over the headers");
         if (hasData && uint64_t(s.pointerToRawData) + s.sizeOfRawData > fileSize)
-            fail("truncated: section " + sectionName(s) + " needs file bytes up to " +
+            fail("truncated: " + name + " needs file bytes up to " +
                  std::to_string(uint64_t(s.pointerToRawData) + s.sizeOfRawData) + ", the file has " +
                  std::to_string(fileSize));
+        for (size_t j = 0; j < i; ++j) {
+            const SectionHeader &o = h.sections[j];
+            if (s.virtualAddress < mappedEnd(o, opt.sectionAlignment) &&
+                o.virtualAddress < mappedEnd(s, opt.sectionAlignment))
+                fail("damaged: " + name + " overlaps section " + sectionName(o));
+        }
+    }
+    for (uint32_t d = 0; d < kDirCount; ++d) {
+        const DataDirectory &dir = h.directories[d];
+        if (d == kDirSecurity || d == kDirBoundImport || (dir.rva == 0 && dir.size == 0))
+            continue;
+        if (!sectionHolding(h, dir.rva, dir.size))
+            fail("damaged: the " + std::string(kDirectoryNames[d]) + " at " + hex(dir.rva) + " (" +
+                 std::to_string(dir.size) + " bytes) does not lie inside one section");
     }
     if (opt.addressOfEntryPoint >= opt.sizeOfImage)
         fail("damaged: the entry point " + hex(opt.addressOfEntryPoint) + " lies outside the image");
+    if (opt.addressOfEntryPoint != 0)
+        checkExecutable(h, opt.addressOfEntryPoint, "the entry point");
+}
+
+const SectionHeader *sectionHolding(const Headers &h, uint64_t rva, uint64_t size)
+{
+    for (const SectionHeader &s : h.sections)
+        if (rva >= s.virtualAddress && rva - s.virtualAddress <= virtualSize(s) &&
+            size <= virtualSize(s) - (rva - s.virtualAddress))
+            return &s;
+    return nullptr;
+}
+
+void checkExecutable(const Headers &h, uint32_t rva, const std::string &what)
+{
+    const SectionHeader *s = sectionHolding(h, rva, 1);
+    if (!s)
+        fail("damaged: " + what + " at " + hex(rva) + " lies in no section");
+    if (!(s->characteristics & kSectionExecute))
+        fail("damaged: " + what + " at " + hex(rva) + " lies in section " + sectionName(*s) +
+             ", which is not executable");
 }
 
 uint32_t mappedSize(const Headers &h)
@@ -220,15 +281,20 @@ std::span<const uint8_t> imageBytesAt(std::span<const uint8_t> image, uint32_t r
 // ---------------------------------------------------------------------------
 // Imports
 
-std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const DataDirectory &table)
+std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const Headers &h)
 {
+    const DataDirectory &table = h.directory(kDirImport);
     std::vector<ImportedDll> dlls;
     if (table.size == 0)
         return dlls;
     if (!inside(image, table.rva, sizeof(ImportDescriptor)))
         fail("damaged: the import table lies outside the image");
     size_t total = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> addressTables; // [first, end) of each, with its closing slot
     for (uint64_t d = table.rva;; d += sizeof(ImportDescriptor)) {
+        if (d + sizeof(ImportDescriptor) > uint64_t(table.rva) + table.size)
+            fail("damaged: the import descriptors run past the end of the import table at " + hex(table.rva) + " (" +
+                 std::to_string(table.size) + " bytes)");
         const auto desc = recordAt<ImportDescriptor>(image, d);
         if (desc.name == 0 && desc.firstThunk == 0)
             break;
@@ -236,7 +302,8 @@ std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const DataD
         if (desc.firstThunk == 0)
             fail("damaged: the imports from " + dll.dll + " have no address table");
         const uint32_t lookup = desc.originalFirstThunk ? desc.originalFirstThunk : desc.firstThunk;
-        for (uint64_t i = 0;; ++i) {
+        uint64_t i = 0;
+        for (;; ++i) {
             const uint32_t thunk = recordAt<uint32_t>(image, lookup + 4 * i);
             if (thunk == 0)
                 break;
@@ -252,13 +319,27 @@ std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const DataD
                     fail("damaged: an import from " + dll.dll + " has an empty name");
             }
             const uint64_t slot = desc.firstThunk + 4 * i;
-            if (!inside(image, slot, 4))
-                fail("damaged: the address table for " + dll.dll + " runs outside the image");
+            if (!inside(image, slot, 4) || !sectionHolding(h, slot, 4))
+                fail("damaged: the address table for " + dll.dll + " at " + hex(desc.firstThunk) +
+                     " runs outside the image's sections");
             import.slot = static_cast<uint32_t>(slot);
             dll.imports.push_back(std::move(import));
         }
+        addressTables.emplace_back(desc.firstThunk, desc.firstThunk + 4 * (i + 1));
         dlls.push_back(std::move(dll));
     }
+
+    // Every slot the image calls through must be bound.
+    const DataDirectory &slots = h.directory(kDirImportAddresses);
+    std::sort(addressTables.begin(), addressTables.end());
+    uint64_t unbound = slots.rva;
+    const uint64_t end = slots.rva + slots.size / 4 * 4;
+    for (const auto &[first, last] : addressTables)
+        if (first <= unbound)
+            unbound = std::max(unbound, last);
+    if (unbound < end)
+        fail("damaged: the import address table slot at " + hex(unbound) +
+             " is not named by the import table, so it would stay unbound");
     return dlls;
 }
 
@@ -322,8 +403,9 @@ std::vector<std::string> ExportTable::names() const
 // ---------------------------------------------------------------------------
 // Relocations and TLS
 
-std::vector<Relocation> readRelocations(std::span<const uint8_t> image, const DataDirectory &table)
+std::vector<Relocation> readRelocations(std::span<const uint8_t> image, const Headers &h)
 {
+    const DataDirectory &table = h.directory(kDirBaseReloc);
     if (!inside(image, table.rva, table.size))
         fail("damaged: the relocation table lies outside the image");
     std::vector<Relocation> relocations;
@@ -342,8 +424,9 @@ std::vector<Relocation> readRelocations(std::span<const uint8_t> image, const Da
             const uint64_t target = uint64_t(block.pageRva) + (entry & 0xFFF);
             if (type == kRelAbsolute)
                 continue;
-            if (!inside(image, target, type == kRelHighLow ? 4 : 2))
-                fail("damaged: a relocation targets " + hex(target) + ", outside the image");
+            if (!inside(image, target, type == kRelHighLow ? 4 : 2) ||
+                !sectionHolding(h, target, type == kRelHighLow ? 4 : 2))
+                fail("damaged: a relocation targets " + hex(target) + ", outside the image's sections");
             if (type != kRelHighLow && type != kRelHigh && type != kRelLow)
                 fail("unsupported relocation type " + std::to_string(type));
             relocations.push_back({static_cast<uint32_t>(target), type});

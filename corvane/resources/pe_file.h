@@ -49,9 +49,20 @@ struct Headers {
 // header is refused as soon as it is seen.
 Headers readHeaders(std::span<const uint8_t> bytes, bool only32BitX86 = false);
 
-// What the loader needs beyond well-formed headers: a DLL whose alignments,
-// sizes, sections and entry point fit its image and the file's size.
+// What the loader needs beyond well-formed headers, checked before anything
+// is mapped: a DLL whose alignments and sizes fit its image and the file;
+// whose sections lie inside the file, are aligned, overlap neither each
+// other nor the headers and fit the image; each of whose data directories
+// lies inside one section; and whose entry point lies in executable code.
+// Each refusal names the check that failed.
 void checkLoadable(const Headers &headers, uint64_t fileSize);
+
+// The section whose memory holds [rva, rva + size), or null.
+const SectionHeader *sectionHolding(const Headers &headers, uint64_t rva, uint64_t size);
+
+// Refuses code the host is about to call (`what`, e.g. "the export main")
+// unless its address lies in an executable section.
+void checkExecutable(const Headers &headers, uint32_t rva, const std::string &what);
 
 // The image's size rounded up to whole pages, as it is mapped.
 uint32_t mappedSize(const Headers &headers);
@@ -82,8 +93,11 @@ struct ImportedDll {
     std::vector<Import> imports;
 };
 
-// Every import, DLL by DLL in table order.
-std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const DataDirectory &table);
+// Every import, DLL by DLL in table order. The descriptors end inside the
+// import directory, every address-table slot lies inside a section, and
+// every slot of the image's import address table is one of them, so a bound
+// image calls nothing through an unbound slot.
+std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const Headers &headers);
 
 // The export directory; entries are looked up in the image when asked for.
 class ExportTable {
@@ -109,9 +123,9 @@ struct Relocation {
     uint16_t type = 0; // kRelHigh, kRelLow or kRelHighLow
 };
 
-// The base relocations (padding left out), each checked to lie inside the
-// image and to be of a type this reader applies.
-std::vector<Relocation> readRelocations(std::span<const uint8_t> image, const DataDirectory &table);
+// The base relocations (padding left out), each checked to land inside a
+// section of the image and to be of a type this reader applies.
+std::vector<Relocation> readRelocations(std::span<const uint8_t> image, const Headers &headers);
 
 // Adds `delta` (new base minus preferred base) at every relocation.
 void applyRelocations(std::span<uint8_t> image, std::span<const Relocation> relocations, uint32_t delta);

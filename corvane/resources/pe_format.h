@@ -34,8 +34,11 @@ enum DirectoryIndex : uint32_t {
     kDirExport = 0,
     kDirImport = 1,
     kDirResource = 2,
+    kDirSecurity = 4, // a file offset, not an RVA: the one directory outside the image
     kDirBaseReloc = 5,
     kDirTls = 9,
+    kDirBoundImport = 11, // lies in the headers
+    kDirImportAddresses = 12,
     kDirCount = 16,
 };
 

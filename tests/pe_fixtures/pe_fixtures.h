@@ -143,21 +143,57 @@ inline const DamageCase kDamage[] = {
      "section .text extends beyond the image"},
     {"section_data_past_end",
      [](PeBytes &f) {
+         // Aligned, so only the file's end is wrong.
          f.set<uint32_t>(f.section(1, offsetof(SectionHeader, pointerToRawData)),
-                         static_cast<uint32_t>(f.bytes.size()));
+                         static_cast<uint32_t>((f.bytes.size() + 0x1FF) & ~0x1FF));
      },
      "truncated: section .data needs file bytes"},
+    {"sections_overlap",
+     [](PeBytes &f) { f.set<uint32_t>(f.section(1, offsetof(SectionHeader, virtualAddress)), 0x1000); },
+     "section .data overlaps section .text"},
+    {"section_unaligned_over_headers",
+     [](PeBytes &f) { f.set<uint32_t>(f.section(0, offsetof(SectionHeader, virtualAddress)), 0x200); },
+     "section .text at 0x200 is not aligned to the section alignment 0x1000"},
+    {"section_over_headers",
+     [](PeBytes &f) { f.set<uint32_t>(f.section(0, offsetof(SectionHeader, virtualAddress)), 0); },
+     "section .text at 0x0 lies over the headers"},
+    {"section_file_data_unaligned",
+     [](PeBytes &f) { f.set<uint32_t>(f.section(0, offsetof(SectionHeader, pointerToRawData)), 0x401); },
+     "section .text's file data at 0x401 is not aligned to the file alignment 0x200"},
+    {"section_file_data_over_headers",
+     [](PeBytes &f) { f.set<uint32_t>(f.section(0, offsetof(SectionHeader, pointerToRawData)), 0x200); },
+     "section .text's file data at 0x200 lies over the headers"},
+    {"directory_across_sections", [](PeBytes &f) { f.set<uint32_t>(f.directory(kDirExport) + 4, 0x1100); },
+     "the export table at 0x6000 (4352 bytes) does not lie inside one section"},
+    {"entry_not_executable",
+     [](PeBytes &f) { f.set<uint32_t>(f.optField(offsetof(OptionalHeader32, addressOfEntryPoint)), 0x3000); },
+     "the entry point at 0x3000 lies in section .rdata, which is not executable"},
     {"entry_outside",
      [](PeBytes &f) { f.set<uint32_t>(f.optField(offsetof(OptionalHeader32, addressOfEntryPoint)), 0x900000); },
      "entry point 0x900000 lies outside"},
     {"import_table_outside", [](PeBytes &f) { f.set<uint32_t>(f.directory(kDirImport), 0x7FFF0000); },
-     "import table lies outside"},
+     "the import table at 0x7fff0000 (164 bytes) does not lie inside one section"},
     {"import_name_outside",
      [](PeBytes &f) {
          const uint32_t d = f.fileOffset(f.get<uint32_t>(f.directory(kDirImport)));
          f.set<uint32_t>(d + offsetof(ImportDescriptor, name), 0x7FFF0000);
      },
      "outside the image"},
+    {"import_table_moved_to_zeros",
+     [](PeBytes &f) {
+         // Into .bss: no descriptors there, so the image's slots would stay unbound.
+         f.set<uint32_t>(f.directory(kDirImport), 0x5000);
+         f.set<uint32_t>(f.directory(kDirImport) + 4, 0x60);
+     },
+     "the import address table slot at 0x703c is not named by the import table"},
+    {"import_descriptors_past_table", [](PeBytes &f) { f.set<uint32_t>(f.directory(kDirImport) + 4, 20); },
+     "the import descriptors run past the end of the import table"},
+    {"import_address_table_in_headers",
+     [](PeBytes &f) {
+         const uint32_t d = f.fileOffset(f.get<uint32_t>(f.directory(kDirImport)));
+         f.set<uint32_t>(d + offsetof(ImportDescriptor, firstThunk), 0x100);
+     },
+     "the address table for PeFixtureHost.dll at 0x100 runs outside the image's sections"},
     {"import_without_address_table",
      [](PeBytes &f) {
          const uint32_t d = f.fileOffset(f.get<uint32_t>(f.directory(kDirImport)));
@@ -171,7 +207,7 @@ inline const DamageCase kDamage[] = {
      },
      "export tables lie outside"},
     {"resource_directory_outside", [](PeBytes &f) { f.set<uint32_t>(f.directory(kDirResource) + 4, 0x7FFFFFFF); },
-     "resource directory lies outside"},
+     "the resource directory at 0x9000 (2147483647 bytes) does not lie inside one section"},
     {"resource_entry_count",
      [](PeBytes &f) {
          const uint32_t r = f.fileOffset(f.get<uint32_t>(f.directory(kDirResource)));
@@ -228,6 +264,12 @@ inline const DamageCase kDamage[] = {
          f.set<uint32_t>(r, 0x7FFF0000);
      },
      "a relocation targets", true},
+    {"relocation_into_headers",
+     [](PeBytes &f) {
+         const uint32_t r = f.fileOffset(f.get<uint32_t>(f.directory(kDirBaseReloc)));
+         f.set<uint32_t>(r, 0);
+     },
+     "a relocation targets 0x", true},
 };
 
 } // namespace petest

@@ -64,7 +64,7 @@ TEST(PeFile, PagesTakeTheirSectionsProtection)
 TEST(PeFile, ImportsByNameByOrdinalAndOfData)
 {
     const Laid dll = basicDll();
-    const auto dlls = readImports(dll.image(), dll.headers.directory(kDirImport));
+    const auto dlls = readImports(dll.image(), dll.headers);
     ASSERT_EQ(dlls.size(), 1u);
     EXPECT_EQ(dlls[0].dll, "PeFixtureHost.dll");
     std::vector<std::string> names;
@@ -98,7 +98,7 @@ TEST(PeFile, ExportsByNameAndOrdinal)
 TEST(PeFile, RelocationsMoveEveryAddressWithTheImage)
 {
     Laid dll = basicDll();
-    const auto relocations = readRelocations(dll.image(), dll.headers.directory(kDirBaseReloc));
+    const auto relocations = readRelocations(dll.image(), dll.headers);
     ASSERT_FALSE(relocations.empty());
     const uint32_t size = dll.headers.optional.sizeOfImage;
     std::vector<uint32_t> before;
@@ -158,8 +158,8 @@ void inspect(const std::vector<uint8_t> &file, bool relocating)
     const Laid dll(file);
     const auto image = dll.image();
     if (relocating)
-        readRelocations(image, dll.headers.directory(kDirBaseReloc));
-    readImports(image, dll.headers.directory(kDirImport));
+        readRelocations(image, dll.headers);
+    readImports(image, dll.headers);
     ExportTable(image, dll.headers.directory(kDirExport));
     ResourceFile::parsePe(image, PeLayout::Mapped);
     readTls(image, dll.headers.directory(kDirTls), dll.headers.optional.imageBase);

@@ -1,0 +1,32 @@
+// Project files as a user may have edited them: anything is refused with an
+// error, and whatever loads saves and loads again to the same project.
+#include "project.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    quillomark::Project project;
+    try {
+        project = quillomark::projectFromJson(text, "projects");
+    } catch (const quillomark::ProjectError &) {
+        return 0;
+    } catch (const nlohmann::json::exception &) {
+        // A wrong type or an out-of-range number still reaches the caller as
+        // the JSON library's own error, which the command line reports; the
+        // loader is to word these itself, with the key's path.
+        return 0;
+    }
+    const std::string saved = quillomark::projectToJson(project, "projects");
+    if (!(quillomark::projectFromJson(saved, "projects") == project)) {
+        std::fprintf(stderr, "fault: the project does not load again as saved:\n%s\n", saved.c_str());
+        std::abort();
+    }
+    return 0;
+}
