@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs, from Debian, everything the three builds and their tests need.
+# Installs, from Debian, everything the builds, their tests and the fuzz
+# targets need.
 # Idempotent: when every package is already present it only checks and exits.
 set -euo pipefail
 
 native_pkgs=(
   build-essential cmake ninja-build pkg-config git
+  clang libclang-rt-dev
   g++-multilib
   mingw-w64
   qemu-user

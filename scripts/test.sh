@@ -5,6 +5,7 @@
 #   native-asan  the same under AddressSanitizer + UndefinedBehaviorSanitizer
 #   i386         32-bit x86 Linux; tests run under qemu-i386
 #   win32        i686 Windows: Quillomark.QPX, checked as a PE file
+#   fuzz         clang + libFuzzer: each fuzz target runs 15 s (scripts/fuzz.sh runs them longer)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -12,7 +13,8 @@ root=$(pwd)
 bash scripts/setup.sh || { echo "setup failed"; exit 1; }
 
 jobs=$(nproc)
-presets=(native native-asan i386 win32)
+presets=(native native-asan i386 win32 fuzz)
+declare -A configure_args=([fuzz]="-DQM_FUZZ_SECONDS=15")
 declare -A status
 overall=0
 logdir="$root/build/logs"
@@ -22,7 +24,8 @@ for preset in "${presets[@]}"; do
   dir="build/$preset"
   rm -f "$logdir/$preset-"*
   echo "=== $preset: configure and build"
-  if ! cmake --preset "$preset" >"$logdir/$preset-configure.log" 2>&1; then
+  # shellcheck disable=SC2086
+  if ! cmake --preset "$preset" ${configure_args[$preset]:-} >"$logdir/$preset-configure.log" 2>&1; then
     tail -n 40 "$logdir/$preset-configure.log"
     status[$preset]="configure failed"; overall=1; continue
   fi

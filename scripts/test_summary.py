@@ -12,6 +12,7 @@ NOTES = {
     "native-asan": "x86_64, ASan+UBSan",
     "i386": "32-bit, run under qemu-i386",
     "win32": "Quillomark.QPX inspected as a PE file",
+    "fuzz": "clang libFuzzer, ASan+UBSan: 15 s a target",
 }
 
 

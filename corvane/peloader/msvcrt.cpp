@@ -3,6 +3,7 @@
 // functions: cdecl with the same argument layout on i386), and the few
 // stdio calls its error reports make, on msvcrt's _iob array, which is data.
 #include "host_imports.h"
+#include "loader_faults.h"
 #include "msvcrt.h"
 
 #include <pthread.h>
@@ -133,6 +134,34 @@ int QM_CDECL_SHIM fflushShim(MsvcrtFile *stream)
     return f ? std::fflush(f) : EOF;
 }
 
+// The C library's allocator, behind the loader's fault injection.
+void *QM_CDECL_SHIM mallocShim(size_t size)
+{
+    if (loaderFaultFires(LoaderFault::Allocation)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return std::malloc(size);
+}
+
+void *QM_CDECL_SHIM callocShim(size_t count, size_t size)
+{
+    if (loaderFaultFires(LoaderFault::Allocation)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return std::calloc(count, size);
+}
+
+void *QM_CDECL_SHIM reallocShim(void *block, size_t size)
+{
+    if (loaderFaultFires(LoaderFault::Allocation)) {
+        errno = ENOMEM;
+        return nullptr; // the block stays the caller's, as the C library leaves it
+    }
+    return std::realloc(block, size);
+}
+
 template <typename F> void *address(F *f)
 {
     return reinterpret_cast<void *>(f);
@@ -220,10 +249,10 @@ std::vector<Binding> msvcrtBindings()
         {"fputs", address(&fputsShim), 0},
         {"fputc", address(&fputcShim), 0},
         {"fflush", address(&fflushShim), 0},
+        {"malloc", address(&mallocShim), 0},
+        {"calloc", address(&callocShim), 0},
+        {"realloc", address(&reallocShim), 0},
         // Same argument layout and meaning in both C libraries.
-        {"malloc", address(&std::malloc), 0},
-        {"calloc", address(&std::calloc), 0},
-        {"realloc", address(&std::realloc), 0},
         {"free", address(&std::free), 0},
         {"memcpy", address(&std::memcpy), 0},
         {"memmove", address(&std::memmove), 0},

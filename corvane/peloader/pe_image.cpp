@@ -1,5 +1,6 @@
 #include "pe_image.h"
 
+#include "loader_faults.h"
 #include "thread_block.h"
 
 #include <sys/mman.h>
@@ -41,6 +42,25 @@ int linuxProtection(uint32_t protection)
     default:
         return -1;
     }
+}
+
+// The loader's own mmap and mprotect, each of which a test can make fail.
+void *mapPages(void *at, size_t length, int flags)
+{
+    if (loaderFaultFires(LoaderFault::Mapping)) {
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
+    return mmap(at, length, PROT_READ | PROT_WRITE, flags, -1, 0);
+}
+
+int setProtection(void *at, size_t length, int prot)
+{
+    if (loaderFaultFires(LoaderFault::Protection)) {
+        errno = EACCES;
+        return -1;
+    }
+    return mprotect(at, length, prot);
 }
 
 struct Registry {
@@ -151,8 +171,7 @@ void PeImage::map(std::span<const uint8_t> file, const Headers &headers)
         !(headers.file.characteristics & kFileRelocsStripped) && headers.directory(kDirBaseReloc).size != 0;
     const uint32_t length = mappedSize(headers);
     void *preferred = reinterpret_cast<void *>(static_cast<uintptr_t>(opt.imageBase));
-    void *mapped =
-        mmap(preferred, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    void *mapped = mapPages(preferred, length, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE);
     if (mapped != MAP_FAILED && mapped != preferred) {
         // Kernels that do not know the flag take the address as a hint.
         munmap(mapped, length);
@@ -162,7 +181,7 @@ void PeImage::map(std::span<const uint8_t> file, const Headers &headers)
         if (!relocatable)
             fail("cannot be placed at its preferred base " + hex(opt.imageBase) +
                  " (in use) and carries no relocations");
-        mapped = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        mapped = mapPages(nullptr, length, MAP_PRIVATE | MAP_ANONYMOUS);
         if (mapped == MAP_FAILED)
             fail(std::string("cannot map ") + std::to_string(length) + " bytes: " + std::strerror(errno));
     }
@@ -238,7 +257,7 @@ void PeImage::protectPages(const Headers &headers)
         uint32_t q = p;
         while (q < pageProtection_.size() && pageProtection_[q] == pageProtection_[p])
             ++q;
-        if (mprotect(mapping_.base + p * kPageSize, (q - p) * kPageSize, linuxProtection(pageProtection_[p])) != 0)
+        if (setProtection(mapping_.base + p * kPageSize, (q - p) * kPageSize, linuxProtection(pageProtection_[p])) != 0)
             fail(std::string("cannot set page protections: ") + std::strerror(errno));
         p = q;
     }
@@ -391,7 +410,7 @@ bool PeImage::protect(uintptr_t address, uint32_t bytes, uint32_t protection, ui
         return false;
     const size_t first = (address - base()) / kPageSize;
     const size_t end = (uint64_t(address - base()) + bytes + kPageSize - 1) / kPageSize;
-    if (mprotect(mapping_.base + first * kPageSize, (end - first) * kPageSize, prot) != 0)
+    if (setProtection(mapping_.base + first * kPageSize, (end - first) * kPageSize, prot) != 0)
         return false;
     previous = pageProtection_[first];
     std::fill(pageProtection_.begin() + first, pageProtection_.begin() + end, static_cast<uint16_t>(protection));

@@ -1,5 +1,7 @@
 #include "thread_block.h"
 
+#include "loader_faults.h"
+
 #include "pe_image.h"
 
 #include <asm/ldt.h>
@@ -254,6 +256,8 @@ uint32_t registerImageTls(std::span<const uint8_t> initialData, uint32_t zeroFil
 {
     Globals &g = globals();
     std::lock_guard lock(g.mutex);
+    if (loaderFaultFires(LoaderFault::Allocation))
+        throw PeError("no free TLS slot for another image");
     for (uint32_t i = 0; i < kTlsSlotCount; ++i) {
         ImageTlsTemplate &t = g.images[i];
         if (t.used)
@@ -287,6 +291,8 @@ uint32_t allocateTlsSlot()
 {
     Globals &g = globals();
     std::lock_guard lock(g.mutex);
+    if (loaderFaultFires(LoaderFault::Allocation))
+        return kTlsSlotCount;
     for (uint32_t i = 0; i < kTlsSlotCount; ++i) {
         if (g.dynamicSlots.test(i))
             continue;

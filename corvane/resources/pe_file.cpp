@@ -37,14 +37,14 @@ template <typename T> T recordAt(std::span<const uint8_t> image, uint64_t rva)
     return detail::readRecord<T>(image, static_cast<size_t>(rva), "a table");
 }
 
-std::string cString(std::span<const uint8_t> image, uint32_t rva, uint32_t maxLength)
+std::string cString(std::span<const uint8_t> image, uint32_t rva, uint32_t maxLength, const char *what)
 {
     if (!inside(image, rva, 1))
-        fail("damaged: a name lies at " + hex(rva) + ", outside the image");
+        fail(std::string("damaged: ") + what + " at " + hex(rva) + " lies outside the image");
     const auto text = image.subspan(rva, std::min<size_t>(image.size() - rva, maxLength));
     const auto end = std::find(text.begin(), text.end(), 0);
     if (end == text.end())
-        fail("damaged: the name at " + hex(rva) + " is not terminated");
+        fail(std::string("damaged: ") + what + " at " + hex(rva) + " is not terminated");
     return std::string(text.begin(), end);
 }
 
@@ -298,7 +298,7 @@ std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const Heade
         const auto desc = recordAt<ImportDescriptor>(image, d);
         if (desc.name == 0 && desc.firstThunk == 0)
             break;
-        ImportedDll dll{cString(image, desc.name, 256), {}};
+        ImportedDll dll{cString(image, desc.name, 256, "the name of an imported DLL"), {}};
         if (desc.firstThunk == 0)
             fail("damaged: the imports from " + dll.dll + " have no address table");
         const uint32_t lookup = desc.originalFirstThunk ? desc.originalFirstThunk : desc.firstThunk;
@@ -314,7 +314,7 @@ std::vector<ImportedDll> readImports(std::span<const uint8_t> image, const Heade
                 import.ordinal = static_cast<uint16_t>(thunk & 0xFFFF);
             } else {
                 import.ordinal = recordAt<uint16_t>(image, thunk); // hint
-                import.name = cString(image, thunk + 2, 4096);
+                import.name = cString(image, thunk + 2, 4096, "the name of an import");
                 if (import.name.empty())
                     fail("damaged: an import from " + dll.dll + " has an empty name");
             }

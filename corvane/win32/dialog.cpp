@@ -75,6 +75,11 @@ void Dialog::createControls()
                 if (equalNoCase(item.className, name))
                     ordinal = value;
         }
+        StandInState &s = standIn();
+        if (++s.controlsCreated == s.controlFailsAt) {
+            s.controlFailsAt = 0;
+            throw TemplateError("control " + std::to_string(index) + " could not be created (set to fail)");
+        }
         std::unique_ptr<Window> w;
         switch (static_cast<ControlClass>(ordinal)) {
         case ControlClass::Button:

@@ -541,6 +541,12 @@ void setDialogCreationFails(bool fails)
     standIn().dialogCreationFails = fails;
 }
 
+void setControlCreationFailsAt(int32_t n)
+{
+    StandInState &s = standIn();
+    s.controlFailsAt = n == 0 ? 0 : s.controlsCreated + n;
+}
+
 int32_t liveWindows()
 {
     return Window::liveCount();
@@ -554,6 +560,7 @@ void resetStandIn()
     s.fontList.reset();
     s.createDCFails = false;
     s.dialogCreationFails = false;
+    s.controlFailsAt = 0;
 }
 
 } // namespace corvane::win32

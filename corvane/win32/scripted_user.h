@@ -220,6 +220,9 @@ std::vector<FontEntry> currentFonts();
 
 void setCreateDCFails(bool fails);       // CreateDCA returns null
 void setDialogCreationFails(bool fails); // DialogBoxParamA returns -1
+// The Nth control created from now (1-based) fails, once: the dialog is not
+// created and DialogBoxParamA returns -1. 0 clears.
+void setControlCreationFailsAt(int32_t n);
 int32_t liveDeviceContexts();
 int32_t liveWindows();
 

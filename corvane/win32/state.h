@@ -17,6 +17,8 @@ struct StandInState {
     std::optional<std::vector<FontEntry>> fontList; // set by a test; else the library's
     bool createDCFails = false;
     bool dialogCreationFails = false;
+    int32_t controlsCreated = 0;
+    int32_t controlFailsAt = 0; // the count of controlsCreated that fails; 0: none
     std::unordered_set<const void *> deviceContexts;
 };
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -40,6 +41,9 @@ protected:
         resetStandIn();
         setFontList(kFontList);
         host_ = std::make_unique<corvane::Host>(QM_MODULE_PATH);
+        // Relocation stress (see tests/dialog/CMakeLists.txt): the dialog
+        // keeps a pointer into the record across calls that move blocks.
+        corvane::Host::setPortingHeapScramble(std::getenv("QM_HEAP_SCRAMBLE") != nullptr);
         ASSERT_EQ(host_->globalSetup(), 0);
         instance_ = &host_->newInstance();
         ASSERT_EQ(instance_->setup(), 0);
@@ -50,6 +54,7 @@ protected:
         EXPECT_EQ(liveDeviceContexts(), 0);
         EXPECT_EQ(liveWindows(), 0);
         EXPECT_TRUE(host_->misuses().empty());
+        corvane::Host::setPortingHeapScramble(false);
         host_.reset();
         resetStandIn();
     }

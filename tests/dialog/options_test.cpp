@@ -270,15 +270,28 @@ TEST_F(Options, NoFontsAtAllAlsoStoresSystem)
     EXPECT_EQ(fields().text, "x");
 }
 
+// The dialog as a whole, or any one of its 14 controls, cannot be created:
+// the record is unchanged and no window or lock is left.
 TEST_F(Options, ADialogThatCannotBeCreatedChangesNothing)
 {
     store(record("keep", "Verdana", 3, 1));
     const auto before = stored();
-    setDialogCreationFails(true);
-    EXPECT_EQ(instance_->options(), 0);
-    EXPECT_FALSE(lastDialogReport().created);
-    EXPECT_EQ(stored(), before);
-    setDialogCreationFails(false);
+    for (int32_t control = 0; control <= 14; ++control) {
+        SCOPED_TRACE(control);
+        if (control == 0)
+            setDialogCreationFails(true);
+        else
+            setControlCreationFailsAt(control);
+        EXPECT_EQ(instance_->options(), 0);
+        EXPECT_FALSE(lastDialogReport().created);
+        EXPECT_EQ(stored(), before);
+        EXPECT_EQ(liveWindows(), 0);
+        EXPECT_EQ(host_->live().portingLocks, 0);
+        setDialogCreationFails(false);
+    }
+    setControlCreationFailsAt(15);
+    EXPECT_EQ(options(Script().cancel()), 517) << "the dialog has 14 controls, so the 15th creation never comes";
+    setControlCreationFailsAt(0);
 }
 
 TEST_F(Options, TabGoesFromOkToTheTextAndNeverToTheAlignment)

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -256,6 +257,57 @@ TEST(ForeignModules, AreRefusedWithAClearMessage)
             EXPECT_THAT(e.what(), HasSubstr(row.path)) << row.path;
             EXPECT_THAT(e.what(), HasSubstr(row.message)) << row.path;
         }
+    }
+}
+
+// Copies of the shipped module patched as damaged files arrive: each is
+// refused, naming the check that failed, before the host calls into it.
+TEST(ForeignModules, PatchedCopiesAreRefusedWithTheCheckThatFailed)
+{
+    using petest::PeBytes;
+    const auto va = [](const PeBytes &f, uint32_t section) {
+        return f.get<uint32_t>(f.section(section, offsetof(SectionHeader, virtualAddress)));
+    };
+    struct Row {
+        const char *name;
+        std::function<void(PeBytes &)> patch;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"overlapping.QPX",
+         [&](PeBytes &f) { f.set<uint32_t>(f.section(1, offsetof(SectionHeader, virtualAddress)), va(f, 0) + 0x1000); },
+         "section .data overlaps section .text"},
+        {"over_headers.QPX",
+         [](PeBytes &f) { f.set<uint32_t>(f.section(0, offsetof(SectionHeader, virtualAddress)), 0x200); },
+         "section .text at 0x200 is not aligned to the section alignment 0x1000"},
+        {"imports_moved.QPX",
+         [&](PeBytes &f) {
+             f.set<uint32_t>(f.directory(kDirImport), va(f, 2)); // into .rdata's data
+             f.set<uint32_t>(f.directory(kDirImport) + 4, 0x100);
+         },
+         "the name of an imported DLL at"},
+        {"entry_in_data.QPX",
+         [&](PeBytes &f) { f.set<uint32_t>(f.optField(offsetof(OptionalHeader32, addressOfEntryPoint)), va(f, 2)); },
+         "the entry point at 0x7000 lies in section .rdata, which is not executable"},
+        {"main_in_data.QPX",
+         [&](PeBytes &f) {
+             const auto exports = f.get<ExportDirectory>(f.fileOffset(f.get<uint32_t>(f.directory(kDirExport))));
+             f.set<uint32_t>(f.fileOffset(exports.addressOfFunctions), va(f, 2));
+         },
+         "the export main at 0x7000 lies in section .rdata, which is not executable"},
+    };
+    for (const Row &row : rows) {
+        PeBytes file(petest::readBytes(kQpx));
+        row.patch(file);
+        const petest::ScratchFile scratch(row.name, file.bytes);
+        try {
+            Host host(scratch.path());
+            ADD_FAILURE() << row.name << " was accepted";
+        } catch (const HostError &e) {
+            EXPECT_THAT(e.what(), HasSubstr(scratch.path())) << row.name;
+            EXPECT_THAT(e.what(), HasSubstr(row.message)) << row.name;
+        }
+        EXPECT_EQ(PeImage::findByFileName(row.name), nullptr) << row.name;
     }
 }
 
