@@ -5,12 +5,14 @@
 // with the module's own answer and with nothing held: no handle, lock,
 // world, port, window or device context.
 #include "host.h"
+#include "record/stored_record.h"
 #include "scripted_user.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -43,17 +45,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     using namespace corvane;
     Host &h = host();
     const LiveCounts before = h.live();
-    std::vector<uint8_t> record(data, data + std::min<size_t>(size, kStoredRecordSize));
-    record.resize(kStoredRecordSize);
-    const auto extra = [&](size_t i) -> uint8_t {
-        return kStoredRecordSize + i < size ? data[kStoredRecordSize + i] : 0;
-    };
+    constexpr size_t kSize = record::kStoredSize;
+    std::vector<uint8_t> stored(data, data + std::min(size, kSize));
+    stored.resize(kSize);
+    const auto extra = [&](size_t i) -> uint8_t { return kSize + i < size ? data[kSize + i] : 0; };
+
+    // The codec reads any bytes; what it encodes again decodes to the same fields.
+    const record::Fields fields = record::decode(stored);
+    try {
+        require(record::decode(record::encode(fields)) == fields, "a record's fields changed on a round trip");
+    } catch (const std::invalid_argument &) {
+        // a text that fills its field has no room for a terminator
+    }
 
     // Relocation stress when asked: the record and every unlocked block move
     // on each porting-library call.
     Host::setPortingHeapScramble(extra(0) & 1);
     Instance &instance = h.newInstance();
-    instance.setStoredRecord(record);
+    instance.setStoredRecord(stored);
     if (instance.resetup() == 0 && instance.hasRecord()) {
         RenderSettings settings;
         settings.size = extra(1) % 96;

@@ -37,7 +37,6 @@ const Row kRows[] = {
     {"BasicMapping", "pe_basic.dll", 0x63000000, 0xB000, LoaderFault::Mapping, "cannot map", true},
     {"BasicProtection", "pe_basic.dll", 0x63000000, 0xB000, LoaderFault::Protection, "cannot set page protections"},
     {"BasicAllocation", "pe_basic.dll", 0x63000000, 0xB000, LoaderFault::Allocation, "no free TLS slot"},
-    {"RuntimeMapping", "pe_runtime.dll", 0x61EC0000, 0x1C000, LoaderFault::Mapping, "cannot map", true},
     {"RuntimeProtection", "pe_runtime.dll", 0x61EC0000, 0x1C000, LoaderFault::Protection,
      "cannot set page protections"},
     {"RuntimeAllocation", "pe_runtime.dll", 0x61EC0000, 0x1C000, LoaderFault::Allocation,
