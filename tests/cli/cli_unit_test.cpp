@@ -358,7 +358,7 @@ TEST(Pipl, EmbeddedResourcesAreFoundByTheirLengthWord)
     // An empty entry, one resource, then the length word, inside other bytes.
     std::vector<size_t> ends;
     std::vector<uint8_t> res =
-        restest::buildRes({{uint16_t{10}, uint16_t{7}, 0, {'a', 'b', 'c', 'd', 'e', 'f'}}}, &ends);
+        qmtest::buildRes({{uint16_t{10}, uint16_t{7}, 0, {'a', 'b', 'c', 'd', 'e', 'f'}}}, &ends);
     res.resize(ends.back());
     const uint32_t length = static_cast<uint32_t>(res.size()); // 70
     std::vector<uint8_t> file(40, 0x11);

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-namespace options_testing {
+namespace qmtest {
 
 using namespace corvane::win32;
 
@@ -79,4 +79,4 @@ protected:
     corvane::Instance *instance_ = nullptr;
 };
 
-} // namespace options_testing
+} // namespace qmtest

@@ -2,7 +2,7 @@
 // host and a scripted user at the dialog.
 #include "options_fixture.h"
 
-using namespace options_testing;
+using namespace qmtest;
 
 TEST_F(Options, ABlankRecordOpensEmptyOnTheLeftWithTheFirstFont)
 {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace petest {
+namespace qmtest {
 
 inline std::string fixture(const std::string &name)
 {
@@ -272,4 +272,4 @@ inline const DamageCase kDamage[] = {
      "a relocation targets 0x", true},
 };
 
-} // namespace petest
+} // namespace qmtest

@@ -7,11 +7,11 @@
 #include <random>
 
 using namespace corvane::pe;
-using petest::basic;
-using petest::DamageCase;
-using petest::FixtureHost;
-using petest::kDamage;
-using petest::PeBytes;
+using qmtest::basic;
+using qmtest::DamageCase;
+using qmtest::FixtureHost;
+using qmtest::kDamage;
+using qmtest::PeBytes;
 using testing::HasSubstr;
 
 namespace {
@@ -26,10 +26,10 @@ TEST_P(DamageTest, IsRefusedWithAClearMessage)
     const DamageCase &c = GetParam();
     PeBytes file = basic();
     c.damage(file);
-    petest::ScratchFile scratch(std::string(c.name) + ".dll", file.bytes);
-    std::unique_ptr<petest::AddressBlocker> blocker;
+    qmtest::ScratchFile scratch(std::string(c.name) + ".dll", file.bytes);
+    std::unique_ptr<qmtest::AddressBlocker> blocker;
     if (c.forceRelocation)
-        blocker = std::make_unique<petest::AddressBlocker>(0x63000000, 0x1000);
+        blocker = std::make_unique<qmtest::AddressBlocker>(0x63000000, 0x1000);
     FixtureHost host;
     try {
         PeImage::load(scratch.path(), host);
@@ -40,7 +40,7 @@ TEST_P(DamageTest, IsRefusedWithAClearMessage)
     }
     EXPECT_TRUE(FixtureHost::recorded.empty()) << c.name << ": no code may run";
     if (!c.forceRelocation) {
-        EXPECT_TRUE(petest::addressRangeFree(0x63000000, 0xB000)) << c.name;
+        EXPECT_TRUE(qmtest::addressRangeFree(0x63000000, 0xB000)) << c.name;
     }
 }
 
@@ -51,7 +51,7 @@ TEST(DamagedFiles, SixtyFourBitDllIsRefused)
 {
     FixtureHost host;
     try {
-        PeImage::load(petest::fixture("pe_amd64.dll"), host);
+        PeImage::load(qmtest::fixture("pe_amd64.dll"), host);
         FAIL();
     } catch (const PeError &e) {
         EXPECT_THAT(e.what(), HasSubstr("64-bit"));
@@ -69,14 +69,14 @@ TEST(DamagedFiles, EveryTruncationBeforeTheDataIsRefused)
     FixtureHost host;
     for (uint32_t cut = 0; cut < whole.bytes.size(); cut += (cut < 0x400 ? 7 : 61)) {
         std::vector<uint8_t> part(whole.bytes.begin(), whole.bytes.begin() + cut);
-        petest::ScratchFile scratch("cut.dll", part);
+        qmtest::ScratchFile scratch("cut.dll", part);
         if (cut < end) {
             EXPECT_THROW(PeImage::load(scratch.path(), host, LoadOptions{.initialize = false}), PeError) << cut;
         } else {
             EXPECT_NO_THROW(PeImage::load(scratch.path(), host, LoadOptions{.initialize = false})) << cut;
         }
     }
-    EXPECT_TRUE(petest::addressRangeFree(0x63000000, 0xB000));
+    EXPECT_TRUE(qmtest::addressRangeFree(0x63000000, 0xB000));
 }
 
 // Random damage to the headers and tables: every outcome is a load or a
@@ -100,7 +100,7 @@ TEST(DamagedFiles, RandomHeaderDamageNeverCrashes)
         const int flips = 1 + static_cast<int>(random() % 4);
         for (int i = 0; i < flips; ++i)
             f.bytes[area.first + random() % area.second] ^= static_cast<uint8_t>(1u << (random() % 8));
-        petest::ScratchFile scratch("random.dll", f.bytes);
+        qmtest::ScratchFile scratch("random.dll", f.bytes);
         try {
             PeImage::load(scratch.path(), host, LoadOptions{.initialize = false});
             ++loaded;

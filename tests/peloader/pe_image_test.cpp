@@ -10,8 +10,8 @@
 using corvane::pe::LoadOptions;
 using corvane::pe::PeError;
 using corvane::pe::PeImage;
-using petest::fixture;
-using petest::FixtureHost;
+using qmtest::fixture;
+using qmtest::FixtureHost;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
@@ -43,22 +43,22 @@ TEST_F(PeImageTest, MapsAtThePreferredBaseAndRunsTlsCallbacksBeforeTheEntryPoint
 
     const auto events = static_cast<const uint32_t *>(image->findExport("events"));
     ASSERT_NE(events, nullptr);
-    EXPECT_EQ(petest::exportedValue<uint32_t>(*image, "eventCount"), 3u);
+    EXPECT_EQ(qmtest::exportedValue<uint32_t>(*image, "eventCount"), 3u);
     EXPECT_TRUE(std::equal(std::begin(kAttachOrder), std::end(kAttachOrder), events));
 }
 
 TEST_F(PeImageTest, EntryPointSeesItsThreadBlockAndTlsThroughFs)
 {
     auto image = load("pe_basic.dll");
-    const uint32_t self = petest::exportedValue<uint32_t>(*image, "attachSelf");
+    const uint32_t self = qmtest::exportedValue<uint32_t>(*image, "attachSelf");
     EXPECT_EQ(self, corvane::pe::ThreadBlock::current().address());
-    EXPECT_EQ(petest::exportedValue<uint32_t>(*image, "attachSegmentAgrees"), 1u);
+    EXPECT_EQ(qmtest::exportedValue<uint32_t>(*image, "attachSegmentAgrees"), 1u);
     ASSERT_GE(image->tlsIndex(), 0);
-    EXPECT_EQ(petest::exportedValue<uint32_t>(*image, "attachTlsIndex"), static_cast<uint32_t>(image->tlsIndex()));
-    EXPECT_EQ(petest::exportedValue<uint32_t>(*image, "attachTlsValue"), 0x5EED1234u);
+    EXPECT_EQ(qmtest::exportedValue<uint32_t>(*image, "attachTlsIndex"), static_cast<uint32_t>(image->tlsIndex()));
+    EXPECT_EQ(qmtest::exportedValue<uint32_t>(*image, "attachTlsValue"), 0x5EED1234u);
     // The template is copied, so this thread's copy changes alone.
-    petest::callExport<void (*)(uint32_t)>(*image, "setCurrentTlsValue", 99u);
-    EXPECT_EQ(petest::callExport<uint32_t (*)()>(*image, "currentTlsValue"), 99u);
+    qmtest::callExport<void (*)(uint32_t)>(*image, "setCurrentTlsValue", 99u);
+    EXPECT_EQ(qmtest::callExport<uint32_t (*)()>(*image, "currentTlsValue"), 99u);
 }
 
 TEST_F(PeImageTest, ImportsAreBoundByNameByOrdinalAndAsData)
@@ -66,15 +66,15 @@ TEST_F(PeImageTest, ImportsAreBoundByNameByOrdinalAndAsData)
     auto image = load("pe_basic.dll");
     FixtureHost::counter = 5;
     // hostTwice (by ordinal) doubles, hostCounter (data) is read in place.
-    EXPECT_EQ(petest::callExport<int32_t (*)(int32_t)>(*image, "callImports", 10), 25);
-    EXPECT_EQ(petest::callExport<int32_t *(*)()>(*image, "counterAddress"), &FixtureHost::counter);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)(int32_t)>(*image, "callImports", 10), 25);
+    EXPECT_EQ(qmtest::callExport<int32_t *(*)()>(*image, "counterAddress"), &FixtureHost::counter);
 }
 
 // The lookups themselves are the PE reader's (pe_file_test); these reach code.
 TEST_F(PeImageTest, ExportsByNameAndOrdinal)
 {
     auto image = load("pe_basic.dll");
-    EXPECT_EQ((petest::callExport<int32_t (*)(int32_t, int32_t)>(*image, "add", 2, 40)), 42);
+    EXPECT_EQ((qmtest::callExport<int32_t (*)(int32_t, int32_t)>(*image, "add", 2, 40)), 42);
 
     auto secret = reinterpret_cast<int32_t (*)()>(image->findExport(uint16_t{7}));
     ASSERT_NE(secret, nullptr);
@@ -93,7 +93,7 @@ TEST_F(PeImageTest, UnloadRunsDetachInOrderAndReleasesEverything)
 
     EXPECT_THAT(FixtureHost::recorded, ElementsAre(100, 200, 300));
     EXPECT_EQ(PeImage::fromBase(reinterpret_cast<void *>(kBasicBase)), nullptr);
-    EXPECT_TRUE(petest::addressRangeFree(kBasicBase, size));
+    EXPECT_TRUE(qmtest::addressRangeFree(kBasicBase, size));
     // The TLS slot is free again: the next image gets the same one.
     auto again = load("pe_basic.dll");
     EXPECT_EQ(again->tlsIndex(), tls);
@@ -109,7 +109,7 @@ TEST_F(PeImageTest, RefusedAttachIsToldToDetachAndNothingStays)
         EXPECT_THAT(e.what(), HasSubstr("refused to attach"));
     }
     EXPECT_THAT(FixtureHost::recorded, ElementsAre(101, 201, 301, 100, 200, 300));
-    EXPECT_TRUE(petest::addressRangeFree(kBasicBase, 0x10000));
+    EXPECT_TRUE(qmtest::addressRangeFree(kBasicBase, 0x10000));
 }
 
 TEST_F(PeImageTest, SecondCopyIsRelocatedAndKeepsItsOwnData)
@@ -122,27 +122,27 @@ TEST_F(PeImageTest, SecondCopyIsRelocatedAndKeepsItsOwnData)
     EXPECT_EQ(second->preferredBase(), kBasicBase);
 
     // A relocated pointer in data reaches the copy's own variable.
-    petest::callExport<void (*)(int32_t)>(*first, "writeTarget", 5);
-    EXPECT_EQ(petest::callExport<int32_t (*)()>(*first, "readTarget"), 5);
-    EXPECT_EQ(petest::callExport<int32_t (*)()>(*second, "readTarget"), 42);
-    petest::callExport<void (*)(int32_t)>(*second, "writeTarget", 6);
-    EXPECT_EQ(petest::callExport<int32_t (*)()>(*first, "readTarget"), 5);
-    EXPECT_EQ(petest::callExport<int32_t (*)()>(*second, "readTarget"), 6);
+    qmtest::callExport<void (*)(int32_t)>(*first, "writeTarget", 5);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)()>(*first, "readTarget"), 5);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)()>(*second, "readTarget"), 42);
+    qmtest::callExport<void (*)(int32_t)>(*second, "writeTarget", 6);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)()>(*first, "readTarget"), 5);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)()>(*second, "readTarget"), 6);
 
     // Each copy has its own TLS slot, initialised from its own template.
     EXPECT_NE(first->tlsIndex(), second->tlsIndex());
-    EXPECT_EQ(petest::callExport<uint32_t (*)()>(*second, "currentTlsValue"), 0x5EED1234u);
-    EXPECT_EQ((petest::callExport<int32_t (*)(int32_t, int32_t)>(*second, "add", 1, 2)), 3);
+    EXPECT_EQ(qmtest::callExport<uint32_t (*)()>(*second, "currentTlsValue"), 0x5EED1234u);
+    EXPECT_EQ((qmtest::callExport<int32_t (*)(int32_t, int32_t)>(*second, "add", 1, 2)), 3);
     EXPECT_EQ(PeImage::containing(reinterpret_cast<void *>(second->base() + 0x1000)), second.get());
 }
 
 TEST_F(PeImageTest, RelocatesWhenThePreferredBaseIsTaken)
 {
-    petest::AddressBlocker blocker(kBasicBase, 0x1000);
+    qmtest::AddressBlocker blocker(kBasicBase, 0x1000);
     ASSERT_TRUE(blocker.held());
     auto image = load("pe_basic.dll");
     EXPECT_TRUE(image->relocated());
-    EXPECT_EQ(petest::callExport<int32_t (*)()>(*image, "readTarget"), 42);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)()>(*image, "readTarget"), 42);
     EXPECT_THAT(FixtureHost::recorded, ElementsAre(101, 201, 301));
 }
 
@@ -151,12 +151,12 @@ TEST_F(PeImageTest, ImageWithoutRelocationsNeedsItsBase)
     auto first = load("pe_basic.dll");
     ASSERT_EQ(first->base(), kBasicBase);
     // Copies that cannot be moved: flagged so, or with an empty relocation table.
-    petest::PeBytes flagged = petest::basic(), emptied = petest::basic();
+    qmtest::PeBytes flagged = qmtest::basic(), emptied = qmtest::basic();
     flagged.bytes[flagged.coff + offsetof(corvane::pe::FileHeader, characteristics)] |=
         corvane::pe::kFileRelocsStripped;
     emptied.set<uint32_t>(emptied.directory(corvane::pe::kDirBaseReloc) + 4, 0);
     for (const auto &file : {flagged, emptied}) {
-        petest::ScratchFile fixed("fixed.dll", file.bytes);
+        qmtest::ScratchFile fixed("fixed.dll", file.bytes);
         try {
             PeImage::load(fixed.path(), host_);
             ADD_FAILURE() << "a second copy cannot be placed";
@@ -165,7 +165,7 @@ TEST_F(PeImageTest, ImageWithoutRelocationsNeedsItsBase)
             EXPECT_THAT(e.what(), HasSubstr("no relocations"));
         }
     }
-    EXPECT_EQ(petest::callExport<int32_t (*)()>(*first, "readTarget"), 42);
+    EXPECT_EQ(qmtest::callExport<int32_t (*)()>(*first, "readTarget"), 42);
 }
 
 TEST_F(PeImageTest, EveryUnresolvedImportIsNamedAndNothingRuns)
@@ -180,7 +180,7 @@ TEST_F(PeImageTest, EveryUnresolvedImportIsNamedAndNothingRuns)
         EXPECT_THAT(e.what(), testing::Not(HasSubstr("hostRecord")));
     }
     EXPECT_TRUE(FixtureHost::recorded.empty());
-    EXPECT_TRUE(petest::addressRangeFree(kBasicBase, 0x10000));
+    EXPECT_TRUE(qmtest::addressRangeFree(kBasicBase, 0x10000));
     EXPECT_EQ(PeImage::fromBase(reinterpret_cast<void *>(kBasicBase)), nullptr);
 }
 

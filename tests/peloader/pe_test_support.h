@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace petest {
+namespace qmtest {
 
 // A file in the test output folder, removed again when the test ends.
 class ScratchFile {
@@ -124,4 +124,4 @@ template <typename T> T exportedValue(corvane::pe::PeImage &image, const char *n
     return p ? *static_cast<const T *>(p) : T{};
 }
 
-} // namespace petest
+} // namespace qmtest

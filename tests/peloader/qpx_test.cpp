@@ -78,7 +78,7 @@ TEST(ShippedModule, ItsResourcesAreTheCompiledScript)
 {
     auto module = PeModule::load(kQpx);
     const auto &mine = module->image().resources();
-    const std::vector<uint8_t> compiled = petest::readBytes(QM_RES_FILE);
+    const std::vector<uint8_t> compiled = qmtest::readBytes(QM_RES_FILE);
     const auto script = corvane::ResourceFile::parse(compiled);
     ASSERT_EQ(mine.resources().size(), script.resources().size());
     for (const auto &r : script.resources()) {
@@ -231,23 +231,23 @@ TEST(ShippedModule, CallsRestoreTheCallersFs)
 // Foreign or damaged files given to the host as modules.
 TEST(ForeignModules, AreRefusedWithAClearMessage)
 {
-    std::vector<uint8_t> qpx = petest::readBytes(kQpx);
+    std::vector<uint8_t> qpx = qmtest::readBytes(kQpx);
     ASSERT_GT(qpx.size(), 4096u);
-    const petest::ScratchFile truncated("truncated.QPX", std::vector<uint8_t>(qpx.begin(), qpx.begin() + 3000));
-    const petest::ScratchFile headerOnly("header.QPX", std::vector<uint8_t>(qpx.begin(), qpx.begin() + 40));
-    const petest::ScratchFile text("notes.QPX", std::vector<uint8_t>{'n', 'o', 't', 'e', 's', '\n'});
+    const qmtest::ScratchFile truncated("truncated.QPX", std::vector<uint8_t>(qpx.begin(), qpx.begin() + 3000));
+    const qmtest::ScratchFile headerOnly("header.QPX", std::vector<uint8_t>(qpx.begin(), qpx.begin() + 40));
+    const qmtest::ScratchFile text("notes.QPX", std::vector<uint8_t>{'n', 'o', 't', 'e', 's', '\n'});
 
     struct Row {
         std::string path;
         std::string message;
     };
     const Row rows[] = {
-        {petest::fixture("pe_runtime.dll"), "exports no `main`"},
-        {petest::fixture("pe_amd64.dll"), "64-bit"},
+        {qmtest::fixture("pe_runtime.dll"), "exports no `main`"},
+        {qmtest::fixture("pe_amd64.dll"), "64-bit"},
         {truncated.path(), "truncated"},
         {headerOnly.path(), "not a PE file"},
         {text.path(), "not a module this host can load"},
-        {petest::fixture("pe_unprovided.dll"), "KERNEL32.dll!GetCurrentDirectoryA, KERNEL32.dll!GetTickCount"},
+        {qmtest::fixture("pe_unprovided.dll"), "KERNEL32.dll!GetCurrentDirectoryA, KERNEL32.dll!GetTickCount"},
     };
     for (const Row &row : rows) {
         try {
@@ -314,8 +314,8 @@ TEST(ForeignModules, PatchedCopiesAreRefusedWithTheCheckThatFailed)
 // A DLL on the full mingw runtime starts and stops on the shims alone.
 TEST(ForeignModules, MingwRuntimeStartsAndStopsOnTheShims)
 {
-    auto image = PeImage::load(petest::fixture("pe_runtime.dll"), HostImports::instance());
-    EXPECT_EQ(petest::callExport<int (*)(const char *)>(*image, "notMain", "hello"), 5);
+    auto image = PeImage::load(qmtest::fixture("pe_runtime.dll"), HostImports::instance());
+    EXPECT_EQ(qmtest::callExport<int (*)(const char *)>(*image, "notMain", "hello"), 5);
     image.reset(); // detach runs the runtime's exit code
 }
 

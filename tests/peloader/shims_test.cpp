@@ -168,8 +168,8 @@ TEST(Kernel32, ModulesAreOnlyTheImagesThisLoaderMapped)
     EXPECT_EQ(lastError(), 126u);
     EXPECT_EQ(getModule(nullptr), nullptr);
 
-    petest::FixtureHost host;
-    auto image = PeImage::load(petest::fixture("pe_basic.dll"), host, LoadOptions{.initialize = false});
+    qmtest::FixtureHost host;
+    auto image = PeImage::load(qmtest::fixture("pe_basic.dll"), host, LoadOptions{.initialize = false});
     void *base = reinterpret_cast<void *>(image->base());
     for (const char *name : {"pe_basic.dll", "PE_BASIC.DLL", "pe_basic", "C:\\modules\\pe_basic.dll"})
         EXPECT_EQ(getModule(name), base) << name;
@@ -217,8 +217,8 @@ TEST(Kernel32, VirtualQueryAndProtectSeeImagePages)
     auto query = shim<uint32_t(STDCALL *)(const void *, Info *, uint32_t)>("KERNEL32.dll", "VirtualQuery");
     auto protect = shim<int32_t(STDCALL *)(void *, uint32_t, uint32_t, uint32_t *)>("KERNEL32.dll", "VirtualProtect");
 
-    petest::FixtureHost host;
-    auto image = PeImage::load(petest::fixture("pe_basic.dll"), host, LoadOptions{.initialize = false});
+    qmtest::FixtureHost host;
+    auto image = PeImage::load(qmtest::fixture("pe_basic.dll"), host, LoadOptions{.initialize = false});
     auto *text = reinterpret_cast<uint8_t *>(image->base() + 0x1000);
     Info info{};
     ASSERT_EQ(query(text + 5, &info, sizeof info), sizeof info);

@@ -13,7 +13,7 @@
 #include <array>
 #include <cstddef>
 
-using namespace porting_test;
+using namespace qmtest;
 
 namespace {
 

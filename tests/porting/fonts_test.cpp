@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
-using namespace porting_test;
+using namespace qmtest;
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and rectangle arithmetic.
 #include "porting_fixture.h"
 
-using namespace porting_test;
+using namespace qmtest;
 
 namespace {
 

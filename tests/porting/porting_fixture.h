@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace porting_test {
+namespace qmtest {
 
 // Restores the process-wide state every test may change.
 class PortingTest : public ::testing::Test {
@@ -210,4 +210,4 @@ inline void setText(int16_t font, int16_t size, int16_t face = 0)
     BackColor(whiteColor);
 }
 
-} // namespace porting_test
+} // namespace qmtest

@@ -2,7 +2,7 @@
 // fills, the current port, ports over host worlds and clipping.
 #include "porting_fixture.h"
 
-using namespace porting_test;
+using namespace qmtest;
 
 namespace {
 

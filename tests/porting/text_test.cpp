@@ -4,7 +4,7 @@
 
 #include "fonts.h"
 
-using namespace porting_test;
+using namespace qmtest;
 
 namespace {
 

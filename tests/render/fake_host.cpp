@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace qmtest;
+
 FakeWorld::FakeWorld(int32_t width, int32_t height, HostPixel fill)
     : pixels(static_cast<size_t>(width) * static_cast<size_t>(height), fill)
 {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace fake {
+namespace qmtest::fake {
 
 namespace {
 
@@ -108,7 +108,7 @@ void disposeDeepPort(GWorldPtr port)
     gState.ports.erase(port);
 }
 
-void scriptWorkedMetrics()
+void scriptTwoLineMetrics()
 {
     const auto F = [](double v) { return static_cast<Fixed>(v * 65536.0); };
     State &s = state();
@@ -120,7 +120,9 @@ void scriptWorkedMetrics()
     s.widths[{"second", 72}] = 60;
 }
 
-} // namespace fake
+} // namespace qmtest::fake
+
+using namespace qmtest;
 
 using fake::gState;
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace fake {
+namespace qmtest::fake {
 
 struct Port {
     GrafPortHead head{}; // what the module sees
@@ -70,14 +70,14 @@ struct State {
 State &state();
 std::string RectText(const QdRect &r); // t,l,b,r
 void reset();                          // forgets every port and script
-// Scripts the worked metrics: at 18 points ascent 12.5, descent 3.25,
+// Scripts the metrics of a two-line block: at 18 points ascent 12.5, descent 3.25,
 // leading 1.0, widest 13.0, lines "first line" 40 and "second" 17 wide
 // (a 44 x 36 block, allowance 3); at 72 points a block of 176 x 144.
-void scriptWorkedMetrics();
+void scriptTwoLineMetrics();
 
 // Deep ports, as the host's getWorldPort hands them out.
 GWorldPtr newDeepPort(HostPixel *pixels, int32_t rowBytes, int32_t width, int32_t height);
 void disposeDeepPort(GWorldPtr port);
 Port *portOf(GWorldPtr port);
 
-} // namespace fake
+} // namespace qmtest::fake

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using namespace qmtest;
+
 namespace {
 
 constexpr Fixed F(double v)
@@ -28,14 +30,14 @@ std::vector<std::string> CallsStartingWith(const std::string &prefix)
     return out;
 }
 
-// The worked metrics: at 18 points ascent 12.5, descent 3.25, leading 1.0,
+// The two-line metrics: at 18 points ascent 12.5, descent 3.25, leading 1.0,
 // widest 13.0; lines 40 and 17 wide. At 72 points a block of 176 x 144.
 class TextTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         fake::reset();
-        fake::scriptWorkedMetrics();
+        fake::scriptTwoLineMetrics();
         fake::State &s = fake::state();
         // A port of the caller's, which measuring and drawing must give back.
         callerPort = fake::newDeepPort(callerPixels.data(), 16, 4, 4);
@@ -79,7 +81,7 @@ protected:
     TextSettings settings{};
 };
 
-TEST_F(TextTest, WorkedMeasurement)
+TEST_F(TextTest, TwoLinesMeasureAtOnceAndFourTimesInAScratchWorld)
 {
     QdRect r1{9, 9, 9, 9}, r4{9, 9, 9, 9};
     int16_t allowance = -1;
@@ -189,7 +191,7 @@ struct AlignCase {
     std::vector<std::string> moves;
 };
 
-TEST_F(TextTest, WorkedDrawingBaselinesAndAlignments)
+TEST_F(TextTest, EachLineIsDrawnOnItsBaselineByAlignment)
 {
     const AlignCase cases[] = {
         {kAlignLeft, {"MoveTo 0,12", "MoveTo 0,29"}},   {kAlignCenter, {"MoveTo 2,12", "MoveTo 13,29"}},

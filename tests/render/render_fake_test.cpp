@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+using namespace qmtest;
+
 namespace {
 
 constexpr Fixed F(double v)
@@ -29,13 +31,13 @@ bool Same(const HostPixel &a, const HostPixel &b)
 
 const HostPixel kRed{0, 255, 0, 0};
 
-// The worked block: 44 x 36 with allowance 3 at 18 points, 176 x 144 at 72.
+// The two-line block: 44 x 36 with allowance 3 at 18 points, 176 x 144 at 72.
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         fake::reset();
-        fake::scriptWorkedMetrics();
+        fake::scriptTwoLineMetrics();
         host.setText("first line\rsecond", kAlignCenter);
         host.setParams(18, F(100.5), F(50.0), kRed, false);
         host.out.outFlags = 0x1234;
@@ -55,7 +57,7 @@ protected:
     FakeHost host;
 };
 
-TEST_F(RenderTest, DraftWorkedPlacement)
+TEST_F(RenderTest, DraftPlacesTheBlockOnWholePixelsByAlignment)
 {
     const int16_t lefts[] = {101, 79, 57};
     for (uint16_t alignment = 0; alignment < 3; ++alignment) {
@@ -136,7 +138,7 @@ TEST_F(RenderTest, HighQualityMovesTheDrawingRectangleThroughTheLibrary)
     }
 }
 
-TEST_F(RenderTest, HighQualityWorkedExample)
+TEST_F(RenderTest, HighQualityDrawsTheWidenedSectionAtFourTimesItsSize)
 {
     EXPECT_EQ(host.render(1), 0);
     ASSERT_EQ(host.newWorlds.size(), 1u);
@@ -179,7 +181,7 @@ TEST_F(RenderTest, HighQualityWorkedExample)
     }
 }
 
-TEST_F(RenderTest, PlacementHelpersWorkedExamples)
+TEST_F(RenderTest, PlacementClipsTheBlockAndWidensTheSection)
 {
     const QdRect block1x{0, 0, 36, 44};
     DraftPlacement d{};

@@ -33,7 +33,7 @@ struct Laid {
 
 Laid basicDll()
 {
-    return Laid(petest::readBytes(petest::fixture("pe_basic.dll")));
+    return Laid(qmtest::readBytes(qmtest::fixture("pe_basic.dll")));
 }
 
 TEST(PeFile, HeadersOfA32BitDllAndA64BitOne)
@@ -44,12 +44,12 @@ TEST(PeFile, HeadersOfA32BitDllAndA64BitOne)
     EXPECT_EQ(dll.headers.optional.imageBase, kBasicBase);
     EXPECT_NE(dll.headers.directory(kDirResource).size, 0u);
 
-    const auto amd64 = petest::readBytes(petest::fixture("pe_amd64.dll"));
+    const auto amd64 = qmtest::readBytes(qmtest::fixture("pe_amd64.dll"));
     const Headers wide = readHeaders(amd64);
     EXPECT_EQ(wide.file.machine, kMachineAmd64);
     EXPECT_TRUE(wide.pe32Plus);
     EXPECT_FALSE(wide.sections.empty());
-    restest::expectRefused([&] { readHeaders(amd64, true); }, "64-bit (x86-64)");
+    qmtest::expectRefused([&] { readHeaders(amd64, true); }, "64-bit (x86-64)");
 }
 
 TEST(PeFile, PagesTakeTheirSectionsProtection)
@@ -165,22 +165,22 @@ void inspect(const std::vector<uint8_t> &file, bool relocating)
     readTls(image, dll.headers.directory(kDirTls), dll.headers.optional.imageBase);
 }
 
-class DamagedFile : public testing::TestWithParam<petest::DamageCase> {};
+class DamagedFile : public testing::TestWithParam<qmtest::DamageCase> {};
 
 TEST_P(DamagedFile, IsRefusedWithAClearMessage)
 {
-    const petest::DamageCase &c = GetParam();
-    petest::PeBytes file = petest::basic();
+    const qmtest::DamageCase &c = GetParam();
+    qmtest::PeBytes file = qmtest::basic();
     c.damage(file);
-    restest::expectRefused([&] { inspect(file.bytes, c.forceRelocation); }, c.message);
+    qmtest::expectRefused([&] { inspect(file.bytes, c.forceRelocation); }, c.message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, DamagedFile, testing::ValuesIn(petest::kDamage),
-                         [](const testing::TestParamInfo<petest::DamageCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Files, DamagedFile, testing::ValuesIn(qmtest::kDamage),
+                         [](const testing::TestParamInfo<qmtest::DamageCase> &info) { return info.param.name; });
 
 TEST(PeFile, TheUndamagedFixturePassesInspection)
 {
-    EXPECT_NO_THROW(inspect(petest::basic().bytes, true));
+    EXPECT_NO_THROW(inspect(qmtest::basic().bytes, true));
 }
 
 } // namespace

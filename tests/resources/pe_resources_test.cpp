@@ -6,8 +6,8 @@
 
 using corvane::PeLayout;
 using corvane::ResourceFile;
-using restest::Bytes;
-using restest::Entry;
+using qmtest::Bytes;
+using qmtest::Entry;
 
 namespace {
 
@@ -22,7 +22,7 @@ std::vector<Entry> sampleEntries()
 
 TEST(PeResources, FileAndMappedLayoutsReadTheSameResources)
 {
-    const restest::PeImage pe = restest::buildPe(sampleEntries());
+    const qmtest::PeImage pe = qmtest::buildPe(sampleEntries());
     for (auto [layout, bytes] : {std::pair{PeLayout::File, &pe.file}, std::pair{PeLayout::Mapped, &pe.mapped}}) {
         SCOPED_TRACE(layout == PeLayout::File ? "file" : "mapped");
         const ResourceFile file = ResourceFile::parsePe(*bytes, layout);
@@ -50,13 +50,13 @@ TEST(PeResources, FileAndMappedLayoutsReadTheSameResources)
 
 TEST(PeResources, ImageWithoutResourceDirectoryHasNoResources)
 {
-    const restest::PeImage pe = restest::buildPe({}, false);
+    const qmtest::PeImage pe = qmtest::buildPe({}, false);
     EXPECT_TRUE(ResourceFile::parsePe(pe.file).resources().empty());
 }
 
 TEST(PeResources, RefusesWhatIsNotAPeImage)
 {
-    const restest::PeImage pe = restest::buildPe(sampleEntries());
+    const qmtest::PeImage pe = qmtest::buildPe(sampleEntries());
     struct Case {
         const char *what;
         std::function<void(Bytes &)> damage;
@@ -65,28 +65,28 @@ TEST(PeResources, RefusesWhatIsNotAPeImage)
     const std::vector<Case> cases = {
         {"empty", [](Bytes &b) { b.clear(); }, "not a PE file"},
         {"no MZ", [](Bytes &b) { b[0] = 'X'; }, "no MZ signature"},
-        {"PE offset past the end", [](Bytes &b) { restest::set32(b, 0x3C, 0xFFFFFFF0); }, "PE header"},
+        {"PE offset past the end", [](Bytes &b) { qmtest::set32(b, 0x3C, 0xFFFFFFF0); }, "PE header"},
         {"no PE signature", [](Bytes &b) { b[0x80] = 'N'; }, "no PE signature"},
         {"unknown optional header", [](Bytes &b) { b[0x98] = 0x07; }, "optional header magic"},
         {"section table past the end", [](Bytes &b) { b[0x86] = 0xFF; }, "section table"},
-        {"directory outside every section", [](Bytes &b) { restest::set32(b, 0x98 + 96 + 16, 0x9000); },
+        {"directory outside every section", [](Bytes &b) { qmtest::set32(b, 0x98 + 96 + 16, 0x9000); },
          "lies in no section"},
-        {"section data past the end of the file", [](Bytes &b) { restest::set32(b, 0x98 + 224 + 20, 0xFFFFFFF0); },
+        {"section data past the end of the file", [](Bytes &b) { qmtest::set32(b, 0x98 + 224 + 20, 0xFFFFFFF0); },
          "past the end"},
-        {"directory longer than its section", [](Bytes &b) { restest::set32(b, 0x98 + 96 + 20, 0x10000); },
+        {"directory longer than its section", [](Bytes &b) { qmtest::set32(b, 0x98 + 96 + 20, 0x10000); },
          "run past the end of their section"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Bytes bad = pe.file;
         c.damage(bad);
-        restest::expectRefused([&] { ResourceFile::parsePe(bad); }, c.message);
+        qmtest::expectRefused([&] { ResourceFile::parsePe(bad); }, c.message);
     }
 }
 
 TEST(PeResources, RefusesDirectoriesThatBreakTheThreeLevels)
 {
-    const restest::PeImage pe = restest::buildPe(sampleEntries());
+    const qmtest::PeImage pe = qmtest::buildPe(sampleEntries());
     const size_t root = pe.dirOffset;
     // Layout: root (40 bytes), three name directories, three language
     // directories (24 bytes each), then the data entries.
@@ -108,18 +108,18 @@ TEST(PeResources, RefusesDirectoriesThatBreakTheThreeLevels)
         SCOPED_TRACE(c.what);
         Bytes bad = pe.file;
         if (c.at) {
-            restest::set32(bad, c.at, c.value);
+            qmtest::set32(bad, c.at, c.value);
         } else {
             // First data entry: after the root (40), name and language directories (3 * 24 each).
-            restest::set32(bad, root + 40 + 6 * 24, 0x7FFF0000u);
+            qmtest::set32(bad, root + 40 + 6 * 24, 0x7FFF0000u);
         }
-        restest::expectRefused([&] { ResourceFile::parsePe(bad); }, c.message);
+        qmtest::expectRefused([&] { ResourceFile::parsePe(bad); }, c.message);
     }
 }
 
 TEST(PeResources, CorruptOrTruncatedImagesNeverEscapeTheBytes)
 {
-    const restest::PeImage pe = restest::buildPe(sampleEntries());
+    const qmtest::PeImage pe = qmtest::buildPe(sampleEntries());
     auto tryParse = [](const Bytes &bytes, PeLayout layout) {
         try {
             const ResourceFile file = ResourceFile::parsePe(bytes, layout);

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-namespace restest {
+namespace qmtest {
 
 // Expects `read` to refuse its bytes with a message that holds `message`.
 template <typename Read> void expectRefused(Read read, const std::string &message)
@@ -26,7 +26,7 @@ template <typename Read> void expectRefused(Read read, const std::string &messag
 }
 
 using Bytes = std::vector<uint8_t>;
-using Key = std::variant<uint16_t, std::u16string>; // ordinal or string
+using ResKey = std::variant<uint16_t, std::u16string>; // ordinal or string
 
 inline void put16(Bytes &b, uint16_t v)
 {
@@ -54,7 +54,7 @@ inline void pad4(Bytes &b)
     }
 }
 
-inline void putKey(Bytes &b, const Key &key)
+inline void putKey(Bytes &b, const ResKey &key)
 {
     if (const auto *id = std::get_if<uint16_t>(&key)) {
         put16(b, 0xFFFF);
@@ -68,8 +68,8 @@ inline void putKey(Bytes &b, const Key &key)
 }
 
 struct Entry {
-    Key type;
-    Key name;
+    ResKey type;
+    ResKey name;
     uint16_t language;
     Bytes data;
 };
@@ -135,7 +135,7 @@ inline Bytes buildResourceDirectory(const std::vector<Entry> &entries, uint32_t 
     }
     dirHeader(0, static_cast<uint16_t>(namedTypes), static_cast<uint16_t>(n - namedTypes));
 
-    auto nameField = [&](const Key &key) -> uint32_t {
+    auto nameField = [&](const ResKey &key) -> uint32_t {
         if (const auto *id = std::get_if<uint16_t>(&key)) {
             return *id;
         }
@@ -228,4 +228,4 @@ inline PeImage buildPe(const std::vector<Entry> &entries, bool withResources = t
     return pe;
 }
 
-} // namespace restest
+} // namespace qmtest

@@ -10,9 +10,9 @@
 #include <set>
 
 using corvane::ResourceFile;
-using restest::buildRes;
-using restest::Bytes;
-using restest::Entry;
+using qmtest::buildRes;
+using qmtest::Bytes;
+using qmtest::Entry;
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(ResFile, ReadsEveryEntryWithItsNamesLanguageAndData)
         SCOPED_TRACE(i);
         const auto &got = file.resources()[i];
         const auto &want = entries[i];
-        auto check = [](const corvane::ResName &name, const restest::Key &key) {
+        auto check = [](const corvane::ResName &name, const qmtest::ResKey &key) {
             if (const auto *id = std::get_if<uint16_t>(&key)) {
                 EXPECT_TRUE(name.isId);
                 EXPECT_EQ(name.id, *id);
@@ -173,7 +173,7 @@ struct Malformed {
 
 TEST(ResFile, RefusesMalformedImagesWithAClearMessage)
 {
-    using restest::set32;
+    using qmtest::set32;
     // Offsets: entry 1 starts at 32 (DataSize at 32, HeaderSize at 36).
     const std::vector<Malformed> cases = {
         {"too short for the empty entry", false, [](Bytes &b) { b.resize(20); },
@@ -203,7 +203,7 @@ TEST(ResFile, RefusesMalformedImagesWithAClearMessage)
         SCOPED_TRACE(c.what);
         Bytes bad = c.longTypeName ? longType : image;
         c.damage(bad);
-        restest::expectRefused([&] { ResourceFile::parse(bad); }, c.message);
+        qmtest::expectRefused([&] { ResourceFile::parse(bad); }, c.message);
     }
 }
 

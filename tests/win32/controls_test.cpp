@@ -5,8 +5,8 @@
 #include <cstring>
 
 using namespace corvane::win32;
-using namespace testing_dialogs;
-namespace tt = testing_templates;
+using namespace qmtest;
+namespace tt = qmtest;
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include "res_file.h"
 
 using namespace corvane::win32;
-using namespace testing_dialogs;
-namespace tt = testing_templates;
+using namespace qmtest;
+namespace tt = qmtest;
 
 namespace {
 
 std::vector<uint8_t> optionsRes(uint16_t id = 101)
 {
-    return restest::buildRes({{uint16_t{4}, uint16_t{1}, 1033, {1, 2, 3, 4}},
-                              {corvane::kResTypeDialog, id, 1033, tt::build(tt::optionsDialog())}});
+    return qmtest::buildRes({{uint16_t{4}, uint16_t{1}, 1033, {1, 2, 3, 4}},
+                             {corvane::kResTypeDialog, id, 1033, tt::build(tt::optionsDialog())}});
 }
 
 QmModuleDescriptor descriptorOf(const std::vector<uint8_t> &res)

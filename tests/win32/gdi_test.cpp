@@ -7,7 +7,7 @@
 #include <cstring>
 
 using namespace corvane::win32;
-using namespace testing_dialogs;
+using namespace qmtest;
 
 // Reading the system's font configuration loses a few bytes inside
 // fontconfig's own parser, out of this program's reach.

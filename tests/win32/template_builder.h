@@ -2,6 +2,7 @@
 // stand-in exactly the bytes they mean (.res images: res_builder.h).
 #pragma once
 
+#include "../resources/res_builder.h"
 #include "resource_ids.h"
 #include "text/encoding.h"
 
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace testing_templates {
+namespace qmtest {
 
 inline constexpr uint16_t kButton = 0x80, kEdit = 0x81, kStatic = 0x82, kListBox = 0x83, kComboBox = 0x85;
 
@@ -34,19 +35,12 @@ struct Dialog {
     std::vector<Item> items;
 };
 
-class Bytes {
+// A template growing field by field, with the resource builder's writers.
+class TemplateWriter {
 public:
     void u8(uint8_t v) { b_.push_back(v); }
-    void u16(uint16_t v)
-    {
-        u8(static_cast<uint8_t>(v));
-        u8(static_cast<uint8_t>(v >> 8));
-    }
-    void u32(uint32_t v)
-    {
-        u16(static_cast<uint16_t>(v));
-        u16(static_cast<uint16_t>(v >> 16));
-    }
+    void u16(uint16_t v) { put16(b_, v); }
+    void u32(uint32_t v) { put32(b_, v); }
     // 1252 bytes as UTF-16.
     void wide(const std::string &s)
     {
@@ -54,21 +48,17 @@ public:
             u16(static_cast<uint16_t>(corvane::text::cp1252ToUnicode(c)));
         u16(0);
     }
-    void align4()
-    {
-        while (b_.size() % 4)
-            u8(0);
-    }
+    void align4() { pad4(b_); }
     size_t size() const { return b_.size(); }
-    std::vector<uint8_t> take() { return std::move(b_); }
+    Bytes take() { return std::move(b_); }
 
 private:
-    std::vector<uint8_t> b_;
+    Bytes b_;
 };
 
 inline std::vector<uint8_t> build(const Dialog &d)
 {
-    Bytes b;
+    TemplateWriter b;
     b.u16(1);
     b.u16(0xFFFF);
     b.u32(0);
@@ -134,4 +124,4 @@ inline Dialog optionsDialog()
     return d;
 }
 
-} // namespace testing_templates
+} // namespace qmtest

@@ -12,7 +12,7 @@
 using corvane::win32::DialogTemplate;
 using corvane::win32::parseDialogTemplate;
 using corvane::win32::TemplateError;
-namespace tt = testing_templates;
+namespace tt = qmtest;
 
 namespace {
 
@@ -62,7 +62,7 @@ void expectMatchesTable(const DialogTemplate &t)
 }
 
 // A header without a font, up to the title.
-void header(tt::Bytes &b, uint16_t count)
+void header(tt::TemplateWriter &b, uint16_t count)
 {
     b.u16(1);
     b.u16(0xFFFF);
@@ -77,7 +77,7 @@ void header(tt::Bytes &b, uint16_t count)
 }
 
 // An item up to its class ordinal; the caption and creation data follow.
-void item(tt::Bytes &b, uint32_t id, uint16_t classOrdinal)
+void item(tt::TemplateWriter &b, uint32_t id, uint16_t classOrdinal)
 {
     b.align4();
     b.u32(0);
@@ -146,7 +146,7 @@ TEST(DialogTemplate, ReadsNamedClassesOrdinalCaptionsAndCodePageText)
     EXPECT_EQ(t.items[0].className, "BUTTON");
 
     // A caption given as an ordinal (an icon's number) leaves no text.
-    tt::Bytes b;
+    tt::TemplateWriter b;
     header(b, 1);
     b.wide("");
     item(b, 9, 0x82);
@@ -163,7 +163,7 @@ TEST(DialogTemplate, ReadsNamedClassesOrdinalCaptionsAndCodePageText)
 
 TEST(DialogTemplate, CharactersOutsideTheCodePageBecomeQuestionMarks)
 {
-    tt::Bytes b;
+    tt::TemplateWriter b;
     header(b, 0);
     for (uint16_t w : {0x3042, 0x00E9, 0x2122, 0xD83D, 0xDE00, 0})
         b.u16(w); // hiragana a, e acute, trade mark, one emoji as a surrogate pair
@@ -172,7 +172,7 @@ TEST(DialogTemplate, CharactersOutsideTheCodePageBecomeQuestionMarks)
 
 TEST(DialogTemplate, CreationDataIsKeptAndItemsStayAligned)
 {
-    tt::Bytes b;
+    tt::TemplateWriter b;
     header(b, 2);
     b.wide("");
     item(b, 1, 0x80);

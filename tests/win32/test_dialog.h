@@ -10,7 +10,7 @@
 #include <functional>
 #include <vector>
 
-namespace testing_dialogs {
+namespace qmtest {
 
 struct Message {
     UINT msg;
@@ -75,9 +75,9 @@ protected:
 
     // Runs `dialog` with `script`; unless told otherwise, every step must
     // succeed.
-    INT_PTR run(const testing_templates::Dialog &dialog, corvane::win32::Script script, bool expectClean = true)
+    INT_PTR run(const qmtest::Dialog &dialog, corvane::win32::Script script, bool expectClean = true)
     {
-        const auto bytes = testing_templates::build(dialog);
+        const auto bytes = qmtest::build(dialog);
         corvane::win32::queueScript(std::move(script));
         const INT_PTR result = corvane::win32::runDialogTemplate(bytes, nullptr, RecordingProc, 0x1234);
         if (expectClean) {
@@ -90,10 +90,10 @@ protected:
     // the script (Escape unless the body closes it).
     INT_PTR runOptions(std::function<void(corvane::win32::LiveDialog &)> body)
     {
-        return run(testing_templates::optionsDialog(), corvane::win32::Script().then("test", std::move(body)));
+        return run(qmtest::optionsDialog(), corvane::win32::Script().then("test", std::move(body)));
     }
 
     const corvane::win32::DialogReport &report() { return corvane::win32::lastDialogReport(); }
 };
 
-} // namespace testing_dialogs
+} // namespace qmtest

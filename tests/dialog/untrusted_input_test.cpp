@@ -2,7 +2,7 @@
 // or missing record, a missing global block, strings that fill their fields.
 #include "options_fixture.h"
 
-using namespace options_testing;
+using namespace qmtest;
 
 namespace {
 
