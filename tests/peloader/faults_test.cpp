@@ -9,7 +9,7 @@
 #include <gmock/gmock.h>
 
 using namespace corvane::pe;
-using petest::FixtureHost;
+using qmtest::FixtureHost;
 using testing::HasSubstr;
 
 namespace {
@@ -53,10 +53,10 @@ protected:
 TEST_P(LoaderFaults, EachFailureIsRefusedCleanlyOrAnsweredByTheModule)
 {
     const Row &row = GetParam();
-    const std::string path = petest::fixture(row.dll);
-    std::unique_ptr<petest::AddressBlocker> blocker;
+    const std::string path = qmtest::fixture(row.dll);
+    std::unique_ptr<qmtest::AddressBlocker> blocker;
     if (row.relocated)
-        blocker = std::make_unique<petest::AddressBlocker>(row.base, 0x1000);
+        blocker = std::make_unique<qmtest::AddressBlocker>(row.base, 0x1000);
     clearLoaderFaults();
     int32_t tlsIndex = -1;
     {
@@ -77,7 +77,7 @@ TEST_P(LoaderFaults, EachFailureIsRefusedCleanlyOrAnsweredByTheModule)
             EXPECT_THAT(e.what(), testing::ContainsRegex(row.refusal));
         }
         if (!row.relocated)
-            EXPECT_TRUE(petest::addressRangeFree(row.base, row.size));
+            EXPECT_TRUE(qmtest::addressRangeFree(row.base, row.size));
         EXPECT_EQ(PeImage::findByFileName(row.dll), nullptr);
     }
     EXPECT_GT(refused, 0);
@@ -92,10 +92,10 @@ INSTANTIATE_TEST_SUITE_P(Acquisitions, LoaderFaults, testing::ValuesIn(kRows),
 TEST(LoaderFaultShims, AllocationFailuresReachTheModuleAsNull)
 {
     Imports imports;
-    auto image = PeImage::load(petest::fixture("pe_runtime.dll"), imports);
+    auto image = PeImage::load(qmtest::fixture("pe_runtime.dll"), imports);
     failLoaderAt(LoaderFault::Allocation, 1);
-    EXPECT_EQ(petest::callExport<int(__attribute__((cdecl)) *)(const char *)>(*image, "notMain", "four"), -1);
-    EXPECT_EQ(petest::callExport<int(__attribute__((cdecl)) *)(const char *)>(*image, "notMain", "four"), 4);
+    EXPECT_EQ(qmtest::callExport<int(__attribute__((cdecl)) *)(const char *)>(*image, "notMain", "four"), -1);
+    EXPECT_EQ(qmtest::callExport<int(__attribute__((cdecl)) *)(const char *)>(*image, "notMain", "four"), 4);
     clearLoaderFaults();
 }
 

@@ -264,7 +264,7 @@ TEST(ForeignModules, AreRefusedWithAClearMessage)
 // refused, naming the check that failed, before the host calls into it.
 TEST(ForeignModules, PatchedCopiesAreRefusedWithTheCheckThatFailed)
 {
-    using petest::PeBytes;
+    using qmtest::PeBytes;
     const auto va = [](const PeBytes &f, uint32_t section) {
         return f.get<uint32_t>(f.section(section, offsetof(SectionHeader, virtualAddress)));
     };
@@ -297,9 +297,9 @@ TEST(ForeignModules, PatchedCopiesAreRefusedWithTheCheckThatFailed)
          "the export main at 0x7000 lies in section .rdata, which is not executable"},
     };
     for (const Row &row : rows) {
-        PeBytes file(petest::readBytes(kQpx));
+        PeBytes file(qmtest::readBytes(kQpx));
         row.patch(file);
-        const petest::ScratchFile scratch(row.name, file.bytes);
+        const qmtest::ScratchFile scratch(row.name, file.bytes);
         try {
             Host host(scratch.path());
             ADD_FAILURE() << row.name << " was accepted";
