@@ -1,12 +1,13 @@
 #include "commands.h"
 
 #include "image.h"
+#include "interrupt.h"
 #include "output.h"
 #include "parse.h"
 #include "progress.h"
 #include "project.h"
 #include "registration.h"
-#include "session.h"
+#include "session/session.h"
 #include "text/encoding.h"
 
 #include <unistd.h>
@@ -384,7 +385,7 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
                 return static_cast<int>(kExitOk);
             }
         }
-        installInterruptHandler(&session->host());
+        installInterruptHandler(session.get());
         return renderFrames(*session, plan.job);
     });
 }

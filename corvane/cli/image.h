@@ -1,10 +1,10 @@
-// Images as the command line handles them: 8-bit RGBA with straight
-// (unpremultiplied) alpha, rows top to bottom. Files are read and written
+// Images as the command line handles them (RgbaImage). Files are read and written
 // through the build's image library (image_io_*.cpp); plates are generated
 // here.
 #pragma once
 
 #include "parse.h"
+#include "session/rgba_image.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -16,16 +16,6 @@ namespace quillomark {
 // An image that cannot be read or written: message names the file.
 struct ImageError : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-
-struct RgbaImage {
-    int32_t width = 0, height = 0;
-    std::vector<uint8_t> rgba; // width * height * 4
-
-    RgbaImage() = default;
-    RgbaImage(int32_t w, int32_t h) : width(w), height(h), rgba(static_cast<size_t>(w) * h * 4, 0) {}
-    uint8_t *pixel(int32_t x, int32_t y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
-    const uint8_t *pixel(int32_t x, int32_t y) const { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
 };
 
 // Reads any image the library knows; grey becomes RGB, a missing alpha is

@@ -21,8 +21,8 @@
 // A parameter is one value (constant) or a list of keyframes.
 #pragma once
 
-#include "animation.h"
 #include "parse.h"
+#include "session/layer.h"
 
 #include <cstdint>
 #include <optional>
@@ -42,13 +42,6 @@ struct PlateSpec {
     Rgb colour{0x1d, 0x2b, 0x53};   // generated plate, or the gradient's top
     std::optional<Rgb> gradientEnd; // bottom colour of a vertical gradient
     bool operator==(const PlateSpec &) const = default;
-};
-
-struct LayerSpec {
-    std::vector<uint8_t> record; // stored settings record
-    bool composite = false;
-    Tracks tracks;
-    bool operator==(const LayerSpec &) const = default;
 };
 
 struct Project {

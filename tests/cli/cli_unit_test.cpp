@@ -1,6 +1,6 @@
 // The command line's own helpers: value parsing, keyframe interpolation,
 // project files, the property list reader, plates and proxies.
-#include "animation.h"
+#include "session/animation.h"
 #include "image.h"
 #include "output.h"
 #include "parse.h"

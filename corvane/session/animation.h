@@ -4,7 +4,7 @@
 // key is a constant.
 #pragma once
 
-#include "parse.h"
+#include "values.h"
 
 #include <cstdint>
 #include <map>

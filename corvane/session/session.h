@@ -1,18 +1,19 @@
 // One run of the module in the stand-in host: loads it, runs global and
-// parameter setup, creates the instances (layers) and renders frames.
+// parameter setup, creates the instances (layers) and renders frames. Every
+// front end (the command line, plug-in wrappers, tests) drives the module
+// through this one type, so the same settings give the same pixels.
 // Text, font, style and alignment reach each instance's settings record
 // only through the module's own options dialog, driven by a scripted user,
 // so the record holds exactly what the module stores for that input.
 #pragma once
 
-#include "animation.h"
-#include "image.h"
-#include "parse.h"
-#include "progress.h"
-#include "project.h"
+#include "layer.h"
+#include "rgba_image.h"
+#include "values.h"
 
 #include "host.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -29,7 +30,7 @@ struct ModuleError : std::runtime_error {
     std::string moduleMessage;
 };
 
-// The user pressed Ctrl-C.
+// The render was cancelled (Session::requestCancel).
 struct Cancelled : std::runtime_error {
     Cancelled() : std::runtime_error("cancelled") {}
 };
@@ -67,7 +68,7 @@ public:
     void addLayerFromDialog(const TextChoice &choice, const LayerSpec &given);
     // A layer from a stored record, presented to the module through
     // instance re-setup; throws ModuleError with the module's message when
-    // it refuses the record.
+    // it refuses the record, std::runtime_error when it is not a record.
     void addLayerFromRecord(const LayerSpec &given, int32_t layerNumber);
     const std::vector<LayerSpec> &layers() const { return layers_; }
 
@@ -81,12 +82,17 @@ public:
     };
     // Renders every layer over `plate` (already at the render's resolution)
     // for `frame`. Reports the host's progress to `progress`. Throws
-    // ModuleError, or Cancelled after Ctrl-C.
+    // ModuleError, or Cancelled after requestCancel.
     RgbaImage renderFrame(const RgbaImage &plate, int32_t frame, const FrameSetup &setup,
                           const std::function<void(int32_t, int32_t)> &progress);
 
     // The host settings one layer gets at one frame (exposed for tests).
     corvane::RenderSettings settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const;
+
+    // Asks the render in progress to stop at the module's next cancel check
+    // and every later one to stop at once. Safe to call from a signal handler.
+    void requestCancel();
+    bool cancelRequested() const { return cancelled_.load(); }
 
 private:
     void checkFont(const std::vector<uint8_t> &record, int32_t layerNumber);
@@ -95,11 +101,7 @@ private:
     Warn warn_;
     std::vector<corvane::Instance *> instances_;
     std::vector<LayerSpec> layers_;
+    std::atomic<bool> cancelled_{false};
 };
-
-// Ctrl-C: the first asks the host to cancel (checkAbort answers it, the
-// pixel iteration stops); a second one ends the program at once.
-void installInterruptHandler(corvane::Host *host);
-bool interrupted();
 
 } // namespace quillomark

@@ -7,11 +7,8 @@
 #include "text/encoding.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cmath>
-#include <csignal>
-#include <cstring>
 
 namespace quillomark {
 
@@ -76,16 +73,6 @@ Fixed toFixed(double pixels)
     return static_cast<Fixed>(std::lround(pixels * 65536.0));
 }
 
-std::atomic<corvane::Host *> gInterruptHost{nullptr};
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void onInterrupt(int)
-{
-    gInterrupted = 1;
-    if (corvane::Host *host = gInterruptHost.load())
-        host->requestCancel(1);
-}
-
 } // namespace
 
 std::string textForTyping(const std::vector<std::string> &lines)
@@ -118,10 +105,12 @@ Session::Session(const std::string &modulePath, Warn warn) : host_(modulePath), 
         throw ModuleError("the module's parameter setup failed", r, host_.message());
 }
 
-Session::~Session()
+Session::~Session() = default;
+
+void Session::requestCancel()
 {
-    if (gInterruptHost.load() == &host_)
-        gInterruptHost.store(nullptr);
+    cancelled_.store(true);
+    host_.requestCancel(1);
 }
 
 std::vector<std::string> Session::dialogFonts()
@@ -225,7 +214,7 @@ void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)
         instance.setStoredRecord(given.record);
     } catch (const corvane::HostError &e) {
         host_.removeInstance(instance);
-        throw ProjectError(what + ": " + e.what());
+        throw std::runtime_error(what + ": " + e.what());
     }
     if (const int32_t r = instance.resetup())
         throw ModuleError(what + ": the module refused the project's settings record", r, host_.message());
@@ -305,11 +294,11 @@ RgbaImage Session::renderFrame(const RgbaImage &plate, int32_t frame, const Fram
         ~ProgressOff() { host.setProgress(nullptr); }
     } progressOff{host_};
     for (size_t i = 0; i < instances_.size(); ++i) {
-        if (interrupted())
+        if (cancelRequested())
             throw Cancelled();
         corvane::World output(plate.width, plate.height);
         const int32_t r = instances_[i]->render(settingsFor(layers_[i], frame, setup), input, output);
-        if (interrupted())
+        if (cancelRequested())
             throw Cancelled();
         if (r != 0)
             throw ModuleError("layer " + std::to_string(i + 1) + ": the render failed at frame " +
@@ -332,24 +321,6 @@ RgbaImage Session::renderFrame(const RgbaImage &plate, int32_t frame, const Fram
         }
     }
     return out;
-}
-
-void installInterruptHandler(corvane::Host *host)
-{
-    gInterruptHost.store(host);
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = onInterrupt;
-    sigemptyset(&sa.sa_mask);
-    // The second Ctrl-C gets the default action: the program ends at once.
-    sa.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-
-bool interrupted()
-{
-    return gInterrupted != 0;
 }
 
 } // namespace quillomark
