@@ -15,6 +15,7 @@ native_pkgs=(
   libcli11-dev libopenimageio-dev nlohmann-json3-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   python3 python3-pefile
+  hyperfine ffmpeg
 )
 i386_pkgs=(
   libfreetype-dev:i386 libfontconfig-dev:i386 libstdc++6:i386 libpng-dev:i386

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <fstream>
+#include <map>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -84,7 +86,7 @@ Track<T> buildTrack(const std::string &single, const std::vector<std::string> &k
     if (!single.empty() && !keys.empty())
         throw UsageError("give either --" + option + " or --" + option + "-key, not both");
     if (!single.empty())
-        track.add(0, parse(single), what);
+        track.setConstant(parse(single));
     for (const auto &k : keys) {
         const KeyText key = splitKeyframe(k, what);
         T value;
@@ -138,13 +140,91 @@ void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
     }
 }
 
-RgbaImage makePlateImage(const PlateSpec &plate)
+// The plate: an image file (opened, its pixels read when the frames start)
+// or a generated one.
+struct PlateSource {
+    std::unique_ptr<media::ImageReader> reader;
+    media::ImageSpec spec;
+
+    media::Image read(const PlateSpec &plate) const
+    {
+        try {
+            if (reader)
+                return reader->read(0);
+        } catch (const media::MediaError &e) {
+            throw ImageError(e.what());
+        }
+        if (plate.gradientEnd)
+            return makeGradientPlate(spec.width, spec.height, plate.colour, *plate.gradientEnd);
+        return makePlate(spec.width, spec.height, plate.colour);
+    }
+};
+
+PlateSource openPlate(const PlateSpec &plate)
 {
-    if (!plate.image.empty())
-        return readImage(plate.image);
-    if (plate.gradientEnd)
-        return makeGradientPlate(plate.size.width, plate.size.height, plate.colour, *plate.gradientEnd);
-    return makePlate(plate.size.width, plate.size.height, plate.colour);
+    PlateSource source;
+    if (plate.image.empty()) {
+        source.spec.width = plate.size.width;
+        source.spec.height = plate.size.height;
+        source.spec.channels = 4;
+        source.spec.hasAlpha = true;
+        return source;
+    }
+    try {
+        source.reader = media::openReader(plate.image);
+    } catch (const media::MediaError &e) {
+        throw ImageError(e.what());
+    }
+    source.spec = source.reader->spec();
+    return source;
+}
+
+double gib(uint64_t bytes)
+{
+    return static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
+}
+
+std::string oneDecimal(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
+
+// Memory the system can still give, from /proc/meminfo; none when unknown.
+std::optional<uint64_t> availableMemory()
+{
+    std::ifstream in("/proc/meminfo");
+    std::string key;
+    uint64_t kib = 0;
+    std::string unit;
+    while (in >> key >> kib >> unit)
+        if (key == "MemAvailable:")
+            return kib * 1024;
+    return std::nullopt;
+}
+
+// Plates the module or this machine cannot take are refused before any
+// work, in the user's terms.
+void checkPlateLimits(const PlateSpec &plate, const media::ImageSpec &spec, media::PixelType outType, size_t layers)
+{
+    const std::string what = plate.image.empty() ? "the plate" : "image \"" + plate.image + "\"";
+    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
+    if (spec.width < 1 || spec.height < 1 || spec.width > kMaxImageSide || spec.height > kMaxImageSide)
+        throw ImageError("cannot use " + what + ": it is " + size +
+                         "; the module's coordinates take images from 1x1 to " + std::to_string(kMaxImageSide) + "x" +
+                         std::to_string(kMaxImageSide));
+    const int64_t pixels = static_cast<int64_t>(spec.width) * spec.height;
+    if (pixels > corvane::kMaxWorldPixels)
+        throw ImageError("cannot use " + what + ": it is " + size + " (" + std::to_string(pixels / 1000000) +
+                         " million pixels); the host renders images of up to " +
+                         std::to_string(corvane::kMaxWorldPixels / 1000000) + " million pixels (e.g. 16384x8192)");
+    media::ImageSpec deepest = spec;
+    deepest.type = media::bytesPerChannel(outType) > media::bytesPerChannel(spec.type) ? outType : spec.type;
+    const uint64_t needed = Session::bytesToRender(deepest, layers);
+    if (const auto available = availableMemory(); available && needed > *available)
+        throw ImageError("cannot use " + what + ": rendering " + size + " takes about " + oneDecimal(gib(needed)) +
+                         " GiB of memory, and " + oneDecimal(gib(*available)) + " GiB are available");
 }
 
 void checkSizes(const Track<int32_t> &track, std::pair<int32_t, int32_t> range, const std::string &where)
@@ -160,20 +240,54 @@ struct RenderJob {
     FrameRange frames;
     std::string output;
     bool progress = false, quiet = false, listFiles = true;
+    PlateSource plate;
+    media::FormatInfo format; // the output's
+    OutputLayout layout;
+    OutputOptions writing;
 };
+
+// The sRGB text colour as the output's colour space holds it, converted
+// by the image library's colour management (once per colour).
+std::function<TextColour(Rgb)> textColourFor(const std::string &colourSpace)
+{
+    if (media::sameColourSpace(colourSpace, media::kSrgb))
+        return {};
+    auto cache = std::make_shared<std::map<uint32_t, TextColour>>();
+    return [cache, colourSpace](Rgb c) {
+        const uint32_t key = (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b;
+        if (auto it = cache->find(key); it != cache->end())
+            return it->second;
+        media::ImageSpec spec;
+        spec.width = spec.height = 1;
+        spec.channels = 3;
+        spec.type = media::PixelType::Float;
+        media::Image one(spec);
+        one.set(0, 0, 0, c.r / 255.0f);
+        one.set(0, 0, 1, c.g / 255.0f);
+        one.set(0, 0, 2, c.b / 255.0f);
+        media::convertColour(one, colourSpace);
+        const TextColour converted{one.get(0, 0, 0), one.get(0, 0, 1), one.get(0, 0, 2)};
+        cache->emplace(key, converted);
+        return converted;
+    };
+}
 
 // Renders every frame of the job and prints each file written.
 int renderFrames(Session &session, const RenderJob &job)
 {
-    const RgbaImage full = makePlateImage(job.project.plate);
+    media::Image full = preparePlate(job.plate.read(job.project.plate), job.layout);
     Session::FrameSetup setup;
+    setup.textColour = textColourFor(job.layout.colourSpace);
     setup.draft = job.project.draft;
     setup.downsample = job.project.downsample;
-    setup.fullWidth = full.width;
-    setup.fullHeight = full.height;
-    const int32_t w = std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.width * setup.downsample.x.value())));
-    const int32_t h = std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.height * setup.downsample.y.value())));
-    const RgbaImage plate = downscale(full, w, h);
+    setup.fullWidth = full.width();
+    setup.fullHeight = full.height();
+    const int32_t w =
+        std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.width() * setup.downsample.x.value())));
+    const int32_t h =
+        std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.height() * setup.downsample.y.value())));
+    const media::Image plate = downscale(full, w, h);
+    full = {};
 
     const bool pattern = hasFramePattern(job.output);
     const bool enabled = !job.quiet && (job.progress || isatty(STDERR_FILENO));
@@ -185,12 +299,14 @@ int renderFrames(Session &session, const RenderJob &job)
     try {
         for (int32_t f = job.frames.first; f <= job.frames.last; ++f) {
             bar.startFrame(f - job.frames.first, f);
-            const RgbaImage image =
+            media::Image image =
                 session.renderFrame(plate, f, setup, [&bar](int32_t cur, int32_t total) { bar.report(cur, total); });
             if (interrupted())
                 throw Cancelled();
+            if (image.spec().hasAlpha && !job.format.alpha) // the format keeps the colours alone
+                image = image.converted(image.spec().type, false, image.spec().alpha);
             const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
-            writeImageAtomically(name, image);
+            writeImageAtomically(name, image, job.writing);
             ++written;
             if (listEach) {
                 bar.clearLine(); // the bar and the names may share a terminal
@@ -287,16 +403,86 @@ FrameRange framesFor(const RenderPlan &plan)
     return range.value_or(FrameRange{1, 1});
 }
 
-void checkOutput(const RenderJob &job)
+std::optional<media::PixelType> parseDepth(const std::string &text)
+{
+    if (text.empty())
+        return std::nullopt;
+    if (text == "8")
+        return media::PixelType::UInt8;
+    if (text == "16")
+        return media::PixelType::UInt16;
+    if (text == "half")
+        return media::PixelType::Half;
+    if (text == "float")
+        return media::PixelType::Float;
+    throw UsageError("bad depth \"" + text + "\": expected 8, 16, half or float");
+}
+
+std::string typeList(const std::vector<media::PixelType> &types)
+{
+    std::string list;
+    for (size_t i = 0; i < types.size(); ++i)
+        list += std::string(i ? (i + 1 == types.size() ? " or " : ", ") : "") + media::pixelTypeName(types[i]);
+    return list;
+}
+
+// The output's pixel type, alpha mode and colour space: as asked, else the
+// plate's type (or the nearest the format holds) and the format's own
+// conventions.
+OutputLayout layoutFor(const RenderOptions &o, const media::FormatInfo &format, const media::ImageSpec &plate)
+{
+    OutputLayout layout;
+    if (const auto depth = parseDepth(o.depth)) {
+        if (!format.holds(*depth))
+            throw UsageError(format.name + " files hold " + typeList(format.types) + " pixels, not " +
+                             media::pixelTypeName(*depth) + ": choose another --depth or another format");
+        layout.type = *depth;
+    } else if (format.holds(plate.type)) {
+        layout.type = plate.type;
+    } else {
+        auto rank = [](media::PixelType t) { return static_cast<int>(t); };
+        layout.type = format.types.back();
+        for (media::PixelType t : format.types)
+            if (rank(t) >= rank(plate.type)) {
+                layout.type = t;
+                break;
+            }
+    }
+    if (o.alpha.empty())
+        layout.alpha = format.alphaConvention;
+    else if (o.alpha == "straight")
+        layout.alpha = media::AlphaMode::Straight;
+    else if (o.alpha == "premultiplied")
+        layout.alpha = media::AlphaMode::Premultiplied;
+    else
+        throw UsageError("bad alpha \"" + o.alpha + "\": expected straight or premultiplied");
+    layout.colourSpace = !o.colourSpace.empty()        ? o.colourSpace
+                         : !format.colourSpace.empty() ? format.colourSpace
+                                                       : plate.colourSpace;
+    return layout;
+}
+
+void checkOutput(RenderJob &job, const RenderOptions &o)
 {
     if (job.output.empty())
         return;
-    if (job.frames.count() > 1 && !hasFramePattern(job.output))
+    const bool pattern = hasFramePattern(job.output);
+    if (job.frames.count() > 1 && !pattern)
         throw UsageError("frames " + std::to_string(job.frames.first) + "-" + std::to_string(job.frames.last) +
                          " make a sequence: put the frame number in the output name, e.g. -o out.%04d.png");
-    if (!canWriteFormat(job.output))
+    checkTarget(pattern ? expandFramePattern(job.output, job.frames.first) : job.output, o.force);
+    std::optional<media::FormatInfo> format;
+    try {
+        format = media::writeFormat(job.output);
+    } catch (const media::MediaError &e) {
+        throw ImageError(e.what());
+    }
+    if (!format)
         throw UsageError("cannot write \"" + job.output + "\": unknown image format; this build writes " +
-                         supportedFormats());
+                         media::writableFormats());
+    job.format = *format;
+    job.layout = layoutFor(o, *format, job.plate.spec);
+    job.writing.force = o.force;
 }
 
 RenderPlan planRender(const RenderOptions &o)
@@ -323,10 +509,12 @@ RenderPlan planRender(const RenderOptions &o)
     job.progress = o.progress;
     job.quiet = o.quiet;
     job.listFiles = o.listFiles;
-    checkOutput(job);
-    const std::string &image = job.project.plate.image;
-    if (!image.empty() && !fs::exists(image))
-        throw ImageError("cannot read image \"" + image + "\": no such file");
+    if (!o.colourSpace.empty() && o.output.empty())
+        throw UsageError("--colorspace describes the output image: give it with -o FILE");
+    job.plate = openPlate(job.project.plate);
+    checkOutput(job, o);
+    const size_t layers = job.project.layers.size() + (plan.choice ? 1 : 0);
+    checkPlateLimits(job.project.plate, job.plate.spec, job.layout.type, layers);
     return plan;
 }
 

@@ -30,6 +30,8 @@ struct RenderOptions {
     std::string input, plate, plateColour, plateGradient;
     std::string frames;
     std::string output;
+    std::string depth, alpha, colourSpace; // the output's; empty: from the plate and the format
+    bool force = false;                    // replace write-protected files
     std::string project, saveProject;
     bool progress = false, quiet = false;
     bool listFiles = true; // print each file written on stdout

@@ -2,21 +2,56 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quillomark {
 
-RgbaImage makePlate(int32_t width, int32_t height, Rgb colour)
+RgbaImage toRgba(const media::Image &image)
+{
+    const media::Image eight = image.converted(media::PixelType::UInt8, true, media::AlphaMode::Straight);
+    RgbaImage out(image.width(), image.height());
+    std::memcpy(out.rgba.data(), eight.data(), out.rgba.size());
+    return out;
+}
+
+media::Image fromRgba(const RgbaImage &image)
+{
+    media::ImageSpec spec;
+    spec.width = image.width;
+    spec.height = image.height;
+    spec.channels = 4;
+    spec.hasAlpha = true;
+    media::Image out(spec);
+    std::memcpy(out.data(), image.rgba.data(), image.rgba.size());
+    return out;
+}
+
+RgbaImage readImage(const std::string &path)
+{
+    try {
+        return toRgba(media::readImage(path));
+    } catch (const media::MediaError &e) {
+        throw ImageError(e.what());
+    }
+}
+
+media::Image makePlate(int32_t width, int32_t height, Rgb colour)
 {
     return makeGradientPlate(width, height, colour, colour);
 }
 
-RgbaImage makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb bottom)
+media::Image makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb bottom)
 {
-    RgbaImage img(width, height);
+    media::ImageSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.channels = 4;
+    spec.hasAlpha = true;
+    media::Image img(spec);
     for (int32_t y = 0; y < height; ++y) {
         const double t = height > 1 ? static_cast<double>(y) / (height - 1) : 0.0;
-        auto ch = [t](uint8_t a, uint8_t b) { return static_cast<uint8_t>(std::lround(a + (b - a) * t)); };
-        const uint8_t px[4] = {ch(top.r, bottom.r), ch(top.g, bottom.g), ch(top.b, bottom.b), 255};
+        auto ch = [t](uint8_t a, uint8_t b) { return static_cast<std::byte>(std::lround(a + (b - a) * t)); };
+        const std::byte px[4] = {ch(top.r, bottom.r), ch(top.g, bottom.g), ch(top.b, bottom.b), std::byte{255}};
         for (int32_t x = 0; x < width; ++x)
             std::copy(px, px + 4, img.pixel(x, y));
     }
@@ -49,45 +84,67 @@ std::vector<Span> spans(int32_t n, int32_t m)
 
 } // namespace
 
-RgbaImage downscale(const RgbaImage &src, int32_t width, int32_t height)
+media::Image downscale(const media::Image &src, int32_t width, int32_t height)
 {
-    width = std::clamp(width, 1, src.width);
-    height = std::clamp(height, 1, src.height);
-    if (width == src.width && height == src.height)
+    width = std::clamp(width, 1, src.width());
+    height = std::clamp(height, 1, src.height());
+    if (width == src.width() && height == src.height())
         return src;
-    const auto xs = spans(src.width, width), ys = spans(src.height, height);
+    const auto xs = spans(src.width(), width), ys = spans(src.height(), height);
+    const media::ImageSpec &spec = src.spec();
+    const int32_t n = spec.channels, a = spec.hasAlpha ? n - 1 : -1;
+    const bool straight = a >= 0 && spec.alpha == media::AlphaMode::Straight;
 
     // Horizontal pass into premultiplied floats, then vertical.
-    std::vector<float> rows(static_cast<size_t>(width) * src.height * 4, 0.0f);
-    for (int32_t y = 0; y < src.height; ++y)
+    std::vector<float> rows(static_cast<size_t>(width) * src.height() * n, 0.0f);
+    for (int32_t y = 0; y < src.height(); ++y)
         for (int32_t dx = 0; dx < width; ++dx) {
-            float *acc = &rows[(static_cast<size_t>(y) * width + dx) * 4];
+            float *acc = &rows[(static_cast<size_t>(y) * width + dx) * n];
             for (size_t k = 0; k < xs[dx].weights.size(); ++k) {
-                const uint8_t *p = src.pixel(xs[dx].first + static_cast<int32_t>(k), y);
-                const float w = static_cast<float>(xs[dx].weights[k]), a = p[3] / 255.0f;
-                acc[0] += w * p[0] * a;
-                acc[1] += w * p[1] * a;
-                acc[2] += w * p[2] * a;
-                acc[3] += w * p[3];
+                const int32_t x = xs[dx].first + static_cast<int32_t>(k);
+                const float w = static_cast<float>(xs[dx].weights[k]);
+                const float alpha = straight ? src.get(x, y, a) : 1.0f;
+                for (int32_t c = 0; c < n; ++c)
+                    acc[c] += w * src.get(x, y, c) * (c == a ? 1.0f : alpha);
             }
         }
-    RgbaImage out(width, height);
+    media::ImageSpec outSpec = spec;
+    outSpec.width = width;
+    outSpec.height = height;
+    media::Image out(outSpec);
+    std::vector<float> acc(static_cast<size_t>(n));
     for (int32_t dy = 0; dy < height; ++dy)
         for (int32_t x = 0; x < width; ++x) {
-            float acc[4] = {0, 0, 0, 0};
+            std::fill(acc.begin(), acc.end(), 0.0f);
             for (size_t k = 0; k < ys[dy].weights.size(); ++k) {
-                const float *p = &rows[(static_cast<size_t>(ys[dy].first + k) * width + x) * 4];
+                const float *p = &rows[(static_cast<size_t>(ys[dy].first + k) * width + x) * n];
                 const float w = static_cast<float>(ys[dy].weights[k]);
-                for (int c = 0; c < 4; ++c)
+                for (int32_t c = 0; c < n; ++c)
                     acc[c] += w * p[c];
             }
-            uint8_t *o = out.pixel(x, dy);
-            const float a = acc[3] / 255.0f;
-            for (int c = 0; c < 3; ++c)
-                o[c] = a > 0 ? static_cast<uint8_t>(std::clamp(std::lround(acc[c] / a), 0L, 255L)) : 0;
-            o[3] = static_cast<uint8_t>(std::clamp(std::lround(acc[3]), 0L, 255L));
+            const float alpha = straight ? acc[a] : 1.0f;
+            for (int32_t c = 0; c < n; ++c)
+                out.set(x, dy, c, c == a || !straight ? acc[c] : alpha > 0 ? acc[c] / alpha : 0.0f);
         }
     return out;
+}
+
+media::Image preparePlate(const media::Image &plate, const OutputLayout &layout)
+{
+    const media::ImageSpec &s = plate.spec();
+    const bool rgb = s.colourChannels() == 3;
+    const bool sameAlpha = !s.hasAlpha || s.alpha == layout.alpha;
+    const bool sameSpace = media::sameColourSpace(s.colourSpace, layout.colourSpace);
+    if (rgb && s.type == layout.type && sameAlpha && sameSpace)
+        return plate;
+    if (sameSpace) {
+        media::Image out = plate.converted(layout.type, s.hasAlpha, layout.alpha);
+        return out;
+    }
+    // Colours convert on straight floats, then take the output's layout.
+    media::Image f = plate.converted(media::PixelType::Float, s.hasAlpha, media::AlphaMode::Straight);
+    media::convertColour(f, layout.colourSpace);
+    return f.converted(layout.type, s.hasAlpha, layout.alpha);
 }
 
 } // namespace quillomark

@@ -1,10 +1,11 @@
-// Images as the command line handles them (RgbaImage). Files are read and written
-// through the build's image library (image_io_*.cpp); plates are generated
-// here.
+// Plates and output images as the command line prepares them, in the
+// media library's images (corvane/media): plates generated here, scaled
+// for proxies, and brought to the output's pixel type, alpha mode and
+// colour space.
 #pragma once
 
+#include "media/media.h"
 #include "parse.h"
-#include "session/rgba_image.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -13,32 +14,48 @@
 
 namespace quillomark {
 
+namespace media = corvane::media;
+
 // An image that cannot be read or written: message names the file.
 struct ImageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Reads any image the library knows; grey becomes RGB, a missing alpha is
-// opaque. Throws ImageError naming the file and the reason.
+// 8-bit RGBA with straight alpha, rows top to bottom: the simple view of
+// an image that checks and tests read pixels from.
+struct RgbaImage {
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> rgba; // width * height * 4
+
+    RgbaImage() = default;
+    RgbaImage(int32_t w, int32_t h) : width(w), height(h), rgba(static_cast<size_t>(w) * h * 4, 0) {}
+    uint8_t *pixel(int32_t x, int32_t y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
+    const uint8_t *pixel(int32_t x, int32_t y) const { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
+};
+RgbaImage toRgba(const media::Image &image);
+media::Image fromRgba(const RgbaImage &image);
+// Reads any image this build reads, as 8-bit straight RGBA. Throws ImageError.
 RgbaImage readImage(const std::string &path);
 
-// Writes `image` in the format named by `formatPath`'s extension into the
-// file `path` (which may differ, for a write-then-rename). Formats without
-// alpha get the colour channels only. Throws ImageError.
-void writeImage(const std::string &path, const std::string &formatPath, const RgbaImage &image);
-
-// Whether this build can write a file named like `path` (by its extension).
-bool canWriteFormat(const std::string &path);
-// A short list for messages, e.g. "PNG, TIFF, OpenEXR, JPEG, DPX".
-std::string supportedFormats();
-
-// A plate of one colour, or a vertical gradient from `top` to `bottom`.
-RgbaImage makePlate(int32_t width, int32_t height, Rgb colour);
-RgbaImage makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb bottom);
+// A plate of one colour, or a vertical gradient from `top` to `bottom`:
+// 8-bit, opaque, sRGB.
+media::Image makePlate(int32_t width, int32_t height, Rgb colour);
+media::Image makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb bottom);
 
 // Area-averaged reduction to width x height (both no larger than the
 // source), for proxy renders; alpha-weighted so transparent pixels do not
-// darken colour edges.
-RgbaImage downscale(const RgbaImage &src, int32_t width, int32_t height);
+// darken colour edges. Keeps the pixel type.
+media::Image downscale(const media::Image &src, int32_t width, int32_t height);
+
+// What the output file is to hold.
+struct OutputLayout {
+    media::PixelType type = media::PixelType::UInt8;
+    media::AlphaMode alpha = media::AlphaMode::Straight;
+    std::string colourSpace = media::kSrgb;
+};
+
+// `plate` as RGB or RGBA in `layout`'s type, alpha mode and colour space.
+// Returns it untouched (bit for bit) when it is already so.
+media::Image preparePlate(const media::Image &plate, const OutputLayout &layout);
 
 } // namespace quillomark

@@ -86,6 +86,15 @@ int main(int argc, char **argv)
         ->type_name("FIRST-LAST");
     render->add_option("-o,--output", r.output, "Output image; a sequence names its frame number, out.%04d.png")
         ->type_name("FILE");
+    render->add_option("--depth", r.depth, "Output pixels: 8, 16, half or float (default: the plate's)")
+        ->type_name("TYPE");
+    render->add_option("--alpha", r.alpha, "Output alpha: straight or premultiplied (default: the format's)")
+        ->type_name("MODE");
+    render
+        ->add_option("--colorspace,--colourspace", r.colourSpace,
+                     "Output colour space, e.g. sRGB or linear (default: the format's; EXR is linear)")
+        ->type_name("NAME");
+    render->add_flag("--force", r.force, "Replace output files even when they are write-protected");
     render->add_option("--project", r.project, "Load a project file")->type_name("FILE");
     render->add_option("--save-project", r.saveProject, "Save the project to a file")->type_name("FILE");
     render->add_flag("--progress", r.progress, "Show the progress bar even when stderr is not a terminal");

@@ -1,5 +1,10 @@
 #include "output.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -7,37 +12,87 @@ namespace fs = std::filesystem;
 
 namespace quillomark {
 
-std::string partialName(const std::string &finalPath)
+namespace {
+
+[[noreturn]] void fail(const std::string &finalPath, const std::string &why)
 {
-    return finalPath + ".partial";
+    throw ImageError("cannot write \"" + finalPath + "\": " + why);
 }
 
-void writeImageAtomically(const std::string &finalPath, const RgbaImage &image)
+// A message about the temporary file, told in terms of the final one.
+std::string aboutFinal(std::string message, const std::string &temp, const std::string &finalPath)
 {
+    for (size_t at = message.find(temp); at != std::string::npos; at = message.find(temp, at + finalPath.size()))
+        message.replace(at, temp.size(), finalPath);
+    const std::string prefix = "cannot write \"" + finalPath + "\": ";
+    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
+
+// Removes the temporary file unless it was renamed into place.
+struct TempFile {
+    std::string path;
+    bool kept = false;
+    ~TempFile()
+    {
+        if (!kept && !path.empty())
+            ::unlink(path.c_str());
+    }
+};
+
+} // namespace
+
+void checkTarget(const std::string &finalPath, bool force)
+{
+    std::error_code ec;
+    const fs::path target(finalPath);
+    if (fs::is_directory(target, ec))
+        fail(finalPath, "it is a directory");
+    // As other tools do: what the user could not write is refused.
+    if (!force && fs::exists(target, ec) && ::access(finalPath.c_str(), W_OK) != 0)
+        fail(finalPath, std::string(std::strerror(errno)) + " (the file is write-protected; --force replaces it)");
+}
+
+void writeImageAtomically(const std::string &finalPath, const media::Image &image, const OutputOptions &options)
+{
+    checkTarget(finalPath, options.force);
     const fs::path target(finalPath);
     std::error_code ec;
     if (target.has_parent_path() && !fs::exists(target.parent_path(), ec)) {
         fs::create_directories(target.parent_path(), ec);
         if (ec)
-            throw ImageError("cannot write \"" + finalPath + "\": cannot create folder \"" +
-                             target.parent_path().string() + "\": " + ec.message());
+            fail(finalPath, "cannot create folder \"" + target.parent_path().string() + "\": " + ec.message());
     }
-    if (fs::is_directory(target, ec))
-        throw ImageError("cannot write \"" + finalPath + "\": it is a folder");
 
-    const std::string partial = partialName(finalPath);
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX.partial")).string();
+    TempFile temp;
+    const int fd = ::mkstemps(pattern.data(), 8);
+    if (fd < 0)
+        fail(finalPath, std::strerror(errno));
+    temp.path = pattern;
+    // A replaced file keeps its mode (set once written: a read-only mode
+    // would stop the writing); a new one gets what the umask allows.
+    struct stat existing;
+    mode_t mode;
+    if (::stat(finalPath.c_str(), &existing) == 0) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::close(fd);
+
     try {
-        writeImage(partial, finalPath, image);
-    } catch (...) {
-        fs::remove(partial, ec);
-        throw;
+        auto writer = media::openWriter(temp.path, finalPath, image.spec(), options.write);
+        writer->write(image);
+        writer->close();
+    } catch (const media::MediaError &e) {
+        fail(finalPath, aboutFinal(e.what(), temp.path, finalPath));
     }
-    fs::rename(partial, target, ec);
-    if (ec) {
-        const std::string why = ec.message();
-        fs::remove(partial, ec);
-        throw ImageError("cannot write \"" + finalPath + "\": " + why);
-    }
+    if (::chmod(temp.path.c_str(), mode) != 0 || ::rename(temp.path.c_str(), finalPath.c_str()) != 0)
+        fail(finalPath, std::strerror(errno));
+    temp.kept = true;
 }
 
 } // namespace quillomark

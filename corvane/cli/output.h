@@ -1,7 +1,9 @@
-// Output files appear only when complete: each image is written under a
-// temporary name beside its final one and renamed into place on success,
-// so an interrupted or failed render never leaves a half-written file
-// under the name the user asked for.
+// Output files appear only when complete and verified: each image is
+// written under a temporary name of its own (unique to the process) in the
+// folder of its final name, and renamed into place only when every byte is
+// written. A failure of any kind (a full disk, an I/O error, a format that
+// writes nothing, a failed rename) leaves no temporary file behind and
+// leaves whatever was under the final name untouched.
 #pragma once
 
 #include "image.h"
@@ -10,12 +12,18 @@
 
 namespace quillomark {
 
-// "<final>.partial": what a write in progress is called.
-std::string partialName(const std::string &finalPath);
+struct OutputOptions {
+    bool force = false; // replace a file the user made read-only
+    media::WriteOptions write;
+};
+
+// Whether `finalPath` may be written: refuses a directory, and a file the
+// user cannot write unless `force`. Throws ImageError.
+void checkTarget(const std::string &finalPath, bool force);
 
 // Writes `image` to `finalPath` (format from its extension), creating
-// missing parent folders. Throws ImageError; on failure nothing is left
-// under either name.
-void writeImageAtomically(const std::string &finalPath, const RgbaImage &image);
+// missing parent folders. A replaced file keeps its permissions. Throws
+// ImageError naming `finalPath`.
+void writeImageAtomically(const std::string &finalPath, const media::Image &image, const OutputOptions &options);
 
 } // namespace quillomark

@@ -38,7 +38,7 @@ std::string formatPosition(const Position &p)
 
 template <typename T, typename F> json trackToJson(const Track<T> &track, F format)
 {
-    if (track.keys().size() == 1)
+    if (track.constant())
         return format(track.keys().front().value);
     json keys = json::array();
     for (const auto &k : track.keys())
@@ -53,7 +53,7 @@ template <typename T, typename F> Track<T> trackFromJson(const json &j, const st
     Track<T> track;
     try {
         if (!j.is_array()) {
-            track.add(0, parse(j), what);
+            track.setConstant(parse(j));
             return track;
         }
         if (j.empty())

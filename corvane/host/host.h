@@ -47,6 +47,9 @@ struct HostError : std::runtime_error {
 // ---------------------------------------------------------------------------
 // Images
 
+// The most pixels one world holds (512 MB of pixels).
+inline constexpr int64_t kMaxWorldPixels = int64_t(1) << 27;
+
 // A 32-bit world the host owns (pixels in memory order alpha, red, green,
 // blue). Its EffectWorld record is what the module sees.
 class World {

@@ -13,7 +13,6 @@ namespace {
 
 constexpr int32_t kParamErr = -50;
 constexpr int32_t kMemFullErr = -108;
-constexpr int64_t kMaxWorldPixels = int64_t(1) << 27; // 512 MB of pixels
 constexpr uint32_t kMaxHandleSize = 1u << 28;
 
 int16_t clamp16(int32_t v)

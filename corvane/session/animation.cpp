@@ -7,6 +7,8 @@ namespace quillomark {
 
 template <typename T> void Track<T>::add(int32_t frame, T value, const std::string &what)
 {
+    if (constant_)
+        keys_.clear(), constant_ = false;
     auto it =
         std::lower_bound(keys_.begin(), keys_.end(), frame, [](const Key<T> &k, int32_t f) { return k.frame < f; });
     if (it != keys_.end() && it->frame == frame)
@@ -55,9 +57,8 @@ Rgb lerp(const Rgb &a, const Rgb &b, double t)
 std::optional<FrameRange> Tracks::keyedRange() const
 {
     std::optional<FrameRange> r;
-    // A one-key track is a constant: it sets no frame range.
     auto take = [&r](const auto &track) {
-        if (!track.animated())
+        if (track.empty() || track.constant())
             return;
         if (!r)
             r = FrameRange{track.firstFrame(), track.lastFrame()};

@@ -1,7 +1,7 @@
 // Keyframed values of the host parameters Size, Position and Text Color.
 // A track holds keyframes sorted by frame; between two keys the value moves
-// linearly, before the first and after the last it holds. A track with one
-// key is a constant.
+// linearly, before the first and after the last it holds. A constant is a
+// track of its own kind: one value at every frame, with no frame of its own.
 #pragma once
 
 #include "values.h"
@@ -24,6 +24,13 @@ template <typename T> class Track {
 public:
     // Throws UsageError when a key already sits at `frame`.
     void add(int32_t frame, T value, const std::string &what);
+    // One value for every frame (replaces any keys).
+    void setConstant(T value)
+    {
+        keys_ = {Key<T>{0, value}};
+        constant_ = true;
+    }
+    bool constant() const { return constant_; }
     bool empty() const { return keys_.empty(); }
     bool animated() const { return keys_.size() > 1; }
     const std::vector<Key<T>> &keys() const { return keys_; }
@@ -35,6 +42,7 @@ public:
 
 private:
     std::vector<Key<T>> keys_;
+    bool constant_ = false;
 };
 
 // Linear blend of two values at t in [0, 1].
@@ -49,8 +57,8 @@ struct Tracks {
     Track<Rgb> colour;
     bool any() const { return !size.empty() || !position.empty() || !colour.empty(); }
     bool animated() const { return size.animated() || position.animated() || colour.animated(); }
-    // First and last keyframe over the animated tracks; none when no track
-    // has two keys or more.
+    // First and last keyframe over the keyframed tracks, one key or many;
+    // none when every track is constant or empty.
     std::optional<FrameRange> keyedRange() const;
     bool operator==(const Tracks &) const = default;
 };

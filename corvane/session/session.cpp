@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "composite.h"
+
 #include "corvane1_ext.h"
 #include "scripted_user.h"
 #include "record/stored_record.h"
@@ -13,6 +15,7 @@
 namespace quillomark {
 
 namespace win32 = corvane::win32;
+namespace media = corvane::media;
 
 ModuleError::ModuleError(const std::string &what, int32_t code_, std::string message)
     : std::runtime_error(what), code(code_), moduleMessage(std::move(message))
@@ -48,6 +51,39 @@ std::vector<std::string> libraryFaces()
             faces.emplace_back(desc.faceName);
     }
     return faces;
+}
+
+// GetDlgItemTextA's limit as the dialog reads its text field.
+constexpr size_t kTextFieldCharacters = 254;
+
+// What the options dialog kept of `lines` (typed as `typedSize` characters,
+// each break CR LF), told line by line.
+std::string keptText(const std::vector<std::string> &lines, size_t typedSize, std::string stored)
+{
+    std::vector<std::string> kept{""};
+    for (size_t i = 0; i < stored.size(); ++i) {
+        if (stored.compare(i, 2, "\r\n") == 0) {
+            kept.emplace_back();
+            ++i;
+        } else if (stored[i] != '\r') { // a break cut in half keeps its CR alone
+            kept.back() += stored[i];
+        }
+    }
+    const size_t n = kept.size();
+    const std::string last = corvane::text::cp1252ToUtf8(kept.back());
+    const bool lastWhole = n <= lines.size() && last == lines[n - 1];
+    auto upTo = [](size_t k) { return k == 1 ? std::string("line 1") : "lines 1 to " + std::to_string(k); };
+    std::string what;
+    if (lastWhole)
+        what = upTo(n);
+    else
+        what = (n > 1 ? upTo(n - 1) + " as typed, and line " : "line ") + std::to_string(n) + " reads \"" + last + "\"";
+    const std::string why =
+        stored.size() >= kTextFieldCharacters
+            ? "holds " + std::to_string(kTextFieldCharacters) + " characters (each line break counts two)"
+            : "shows " + std::to_string(n) + " lines and takes no line break beyond them";
+    return "the options dialog's text field " + why + "; of the text's " + std::to_string(lines.size()) + " lines (" +
+           std::to_string(typedSize) + " characters) it kept " + what;
 }
 
 // Runs the options dialog with `script` queued; the dialog's own result is
@@ -195,10 +231,8 @@ void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &give
     for (char c : typed)
         expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const std::string stored = corvane::record::decode(record).text;
-    if (stored.size() < expected.size())
-        warn_("the text is " + std::to_string(expected.size()) +
-              " characters (each line break counts two); the options dialog kept the first " +
-              std::to_string(stored.size()));
+    if (stored != expected)
+        warn_(keptText(choice.lines, expected.size(), stored));
 
     LayerSpec layer = given;
     layer.record = record;
@@ -276,51 +310,111 @@ corvane::RenderSettings Session::settingsFor(const LayerSpec &layer, int32_t fra
     return s;
 }
 
-RgbaImage Session::renderFrame(const RgbaImage &plate, int32_t frame, const FrameSetup &setup,
-                               const std::function<void(int32_t, int32_t)> &progress)
+namespace {
+
+// The plate as the module takes it: a host world of 8-bit straight pixels.
+corvane::World worldOf(const media::Image &plate)
 {
-    corvane::World input(plate.width, plate.height);
-    for (int32_t y = 0; y < plate.height; ++y) {
-        HostPixel *row = input.row(y);
-        for (int32_t x = 0; x < plate.width; ++x) {
-            const uint8_t *p = plate.pixel(x, y);
-            row[x] = HostPixel{p[3], p[0], p[1], p[2]};
+    corvane::World world(plate.width(), plate.height());
+    const int32_t n = plate.channels();
+    for (int32_t y = 0; y < plate.height(); ++y) {
+        HostPixel *row = world.row(y);
+        for (int32_t x = 0; x < plate.width(); ++x) {
+            const auto *p = reinterpret_cast<const uint8_t *>(plate.pixel(x, y));
+            row[x] = HostPixel{n == 4 ? p[3] : uint8_t{255}, p[0], p[1], p[2]};
         }
     }
+    return world;
+}
 
+media::Image imageOf(const corvane::World &world, media::ImageSpec spec)
+{
+    media::Image out(spec);
+    for (int32_t y = 0; y < spec.height; ++y) {
+        const HostPixel *row = world.row(y);
+        for (int32_t x = 0; x < spec.width; ++x) {
+            auto *o = reinterpret_cast<uint8_t *>(out.pixel(x, y));
+            o[0] = row[x].red, o[1] = row[x].green, o[2] = row[x].blue;
+            if (spec.hasAlpha)
+                o[3] = row[x].alpha;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+uint64_t Session::bytesToRender(const media::ImageSpec &plate, size_t layers)
+{
+    const uint64_t pixels = static_cast<uint64_t>(plate.width) * static_cast<uint64_t>(plate.height);
+    // Three host worlds (input, output, the text), the plate, its copy in
+    // progress and the image written.
+    const uint64_t worlds = 3 * pixels * sizeof(HostPixel);
+    const uint64_t images = 3 * pixels * 4 * media::bytesPerChannel(plate.type);
+    return worlds + images + (layers > 1 ? pixels * sizeof(HostPixel) : 0);
+}
+
+void Session::renderLayer(size_t i, int32_t frame, const FrameSetup &setup, corvane::World &input,
+                          corvane::World &output, bool composite)
+{
+    if (cancelRequested())
+        throw Cancelled();
+    corvane::RenderSettings settings = settingsFor(layers_[i], frame, setup);
+    settings.composite = composite;
+    const int32_t r = instances_[i]->render(settings, input, output);
+    if (cancelRequested())
+        throw Cancelled();
+    if (r != 0)
+        throw ModuleError("layer " + std::to_string(i + 1) + ": the render failed at frame " + std::to_string(frame), r,
+                          host_.message());
+}
+
+media::Image Session::renderFrame(const media::Image &plate, int32_t frame, const FrameSetup &setup,
+                                  const std::function<void(int32_t, int32_t)> &progress)
+{
     host_.setProgress(progress);
     struct ProgressOff {
         corvane::Host &host;
         ~ProgressOff() { host.setProgress(nullptr); }
     } progressOff{host_};
-    for (size_t i = 0; i < instances_.size(); ++i) {
-        if (cancelRequested())
-            throw Cancelled();
-        corvane::World output(plate.width, plate.height);
-        const int32_t r = instances_[i]->render(settingsFor(layers_[i], frame, setup), input, output);
-        if (cancelRequested())
-            throw Cancelled();
-        if (r != 0)
-            throw ModuleError("layer " + std::to_string(i + 1) + ": the render failed at frame " +
-                                  std::to_string(frame),
-                              r, host_.message());
-        input = std::move(output);
+
+    media::ImageSpec spec = plate.spec();
+    const bool alone = std::any_of(layers_.begin(), layers_.end(), [](const LayerSpec &l) { return !l.composite; });
+    if (alone && !spec.hasAlpha) {
+        // Text drawn alone needs somewhere to put its transparency.
+        spec.hasAlpha = true;
+        spec.channels = 4;
     }
 
-    // Pixels are alpha, red, green, blue; straight alpha as the module
-    // computed it.
-    RgbaImage out(plate.width, plate.height);
-    for (int32_t y = 0; y < plate.height; ++y) {
-        const HostPixel *row = input.row(y);
-        for (int32_t x = 0; x < plate.width; ++x) {
-            uint8_t *o = out.pixel(x, y);
-            o[0] = row[x].red;
-            o[1] = row[x].green;
-            o[2] = row[x].blue;
-            o[3] = row[x].alpha;
+    const bool eightBit = spec.type == media::PixelType::UInt8 && spec.alpha == media::AlphaMode::Straight;
+    if (eightBit) {
+        // The module's own compositing, byte for byte.
+        corvane::World input = worldOf(plate);
+        for (size_t i = 0; i < instances_.size(); ++i) {
+            corvane::World output(plate.width(), plate.height());
+            renderLayer(i, frame, setup, input, output, layers_[i].composite);
+            input = std::move(output);
         }
+        return imageOf(input, spec);
     }
-    return out;
+
+    // Deeper plates: the module draws each layer's text alone; it is laid
+    // over the plate here, in the plate's precision.
+    media::Image current =
+        plate.spec().hasAlpha == spec.hasAlpha ? plate : plate.converted(spec.type, spec.hasAlpha, spec.alpha);
+    for (size_t i = 0; i < instances_.size(); ++i) {
+        corvane::World input(plate.width(), plate.height()), text(plate.width(), plate.height());
+        renderLayer(i, frame, setup, input, text, false);
+        const HostPixel c = settingsFor(layers_[i], frame, setup).colour;
+        const Rgb rgb{c.red, c.green, c.blue};
+        const TextColour colour =
+            setup.textColour ? setup.textColour(rgb) : TextColour{rgb.r / 255.0f, rgb.g / 255.0f, rgb.b / 255.0f};
+        if (layers_[i].composite)
+            compositeText(current, text, colour);
+        else
+            current = textAlone(text, colour, spec);
+    }
+    return current;
 }
 
 } // namespace quillomark

@@ -8,7 +8,8 @@
 #pragma once
 
 #include "layer.h"
-#include "rgba_image.h"
+#include "composite.h"
+#include "media/image.h"
 #include "values.h"
 
 #include "host.h"
@@ -79,12 +80,25 @@ public:
         bool draft = false;
         Downsample downsample;
         int32_t fullWidth = 0, fullHeight = 0; // the plate before any downsampling
+        // The Text Color (sRGB) as the plate's values hold it; none: the
+        // plate is sRGB, and the colour is its bytes / 255.
+        std::function<TextColour(Rgb)> textColour;
     };
-    // Renders every layer over `plate` (already at the render's resolution)
-    // for `frame`. Reports the host's progress to `progress`. Throws
-    // ModuleError, or Cancelled after requestCancel.
-    RgbaImage renderFrame(const RgbaImage &plate, int32_t frame, const FrameSetup &setup,
-                          const std::function<void(int32_t, int32_t)> &progress);
+    // Renders every layer over `plate` (RGB or RGBA, already at the
+    // render's resolution) for `frame`. An 8-bit straight plate goes through
+    // the module's own compositing, byte for byte; a deeper one (or one
+    // with premultiplied alpha) gets each layer's text from the module and
+    // the compositing here, in its own type, alpha mode and range, with
+    // uncovered pixels untouched. The result has the plate's layout, with
+    // alpha added when a layer draws its text alone. Reports the host's
+    // progress to `progress`. Throws ModuleError, or Cancelled after
+    // requestCancel.
+    corvane::media::Image renderFrame(const corvane::media::Image &plate, int32_t frame, const FrameSetup &setup,
+                                      const std::function<void(int32_t, int32_t)> &progress);
+
+    // About how many bytes of memory rendering a plate of `spec` takes
+    // (its worlds and images), to refuse what cannot fit before starting.
+    static uint64_t bytesToRender(const corvane::media::ImageSpec &plate, size_t layers);
 
     // The host settings one layer gets at one frame (exposed for tests).
     corvane::RenderSettings settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const;
@@ -95,6 +109,8 @@ public:
     bool cancelRequested() const { return cancelled_.load(); }
 
 private:
+    void renderLayer(size_t i, int32_t frame, const FrameSetup &setup, corvane::World &input, corvane::World &output,
+                     bool composite);
     void checkFont(const std::vector<uint8_t> &record, int32_t layerNumber);
 
     corvane::Host host_;

@@ -160,12 +160,15 @@ TEST(Track, HoldsBeforeAndAfterAndBlendsBetween)
     EXPECT_THROW(t.add(15, 1, "size"), UsageError);
 }
 
-TEST(Track, OneKeyIsAConstantAndSetsNoRange)
+TEST(Track, ConstantsSetNoRangeAndEveryKeyframeDoes)
 {
     Tracks tracks;
-    tracks.size.add(50, 12, "size");
-    EXPECT_FALSE(tracks.animated());
+    tracks.size.setConstant(12);
     EXPECT_FALSE(tracks.keyedRange().has_value());
+    tracks.size.add(50, 12, "size"); // one keyframe replaces the constant
+    EXPECT_FALSE(tracks.animated());
+    EXPECT_EQ(tracks.keyedRange(), (FrameRange{50, 50}));
+    tracks.size = {};
     tracks.colour.add(3, {0, 0, 0}, "colour");
     tracks.colour.add(9, {255, 255, 255}, "colour");
     tracks.position.add(1, {}, "position");
@@ -396,11 +399,11 @@ TEST(Pipl, TheBuiltModuleRegistersAsTheQuillomarkEffect)
 
 TEST(Plate, GradientRunsTopToBottom)
 {
-    const RgbaImage g = makeGradientPlate(3, 5, {0, 0, 0}, {200, 100, 40});
+    const RgbaImage g = toRgba(makeGradientPlate(3, 5, {0, 0, 0}, {200, 100, 40}));
     EXPECT_THAT(std::vector<int>(g.pixel(2, 0), g.pixel(2, 0) + 4), ::testing::ElementsAre(0, 0, 0, 255));
     EXPECT_THAT(std::vector<int>(g.pixel(1, 2), g.pixel(1, 2) + 4), ::testing::ElementsAre(100, 50, 20, 255));
     EXPECT_THAT(std::vector<int>(g.pixel(0, 4), g.pixel(0, 4) + 4), ::testing::ElementsAre(200, 100, 40, 255));
-    const RgbaImage one = makeGradientPlate(1, 1, {9, 8, 7}, {0, 0, 0});
+    const RgbaImage one = toRgba(makeGradientPlate(1, 1, {9, 8, 7}, {0, 0, 0}));
     EXPECT_EQ(one.pixel(0, 0)[0], 9);
 }
 
@@ -417,18 +420,29 @@ TEST(Downscale, AveragesAreasWeightedByAlpha)
             p[0] = static_cast<uint8_t>(x == 2 ? 10 : 30), p[1] = 20, p[2] = 40, p[3] = 255;
         }
     }
-    const RgbaImage half = downscale(src, 2, 1);
+    const RgbaImage half = toRgba(downscale(fromRgba(src), 2, 1));
     EXPECT_THAT(std::vector<int>(half.pixel(0, 0), half.pixel(0, 0) + 4), ::testing::ElementsAre(255, 0, 0, 128));
     EXPECT_THAT(std::vector<int>(half.pixel(1, 0), half.pixel(1, 0) + 4), ::testing::ElementsAre(20, 20, 40, 255));
 
     // Uneven ratios cover every source pixel exactly once in total.
-    RgbaImage flat = makePlate(7, 5, {90, 60, 30});
-    const RgbaImage odd = downscale(flat, 3, 2);
+    const media::Image flat = makePlate(7, 5, {90, 60, 30});
+    const RgbaImage odd = toRgba(downscale(flat, 3, 2));
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             EXPECT_THAT(std::vector<int>(odd.pixel(x, y), odd.pixel(x, y) + 4),
                         ::testing::ElementsAre(90, 60, 30, 255));
-    EXPECT_EQ(downscale(flat, 7, 5).rgba, flat.rgba);
+    EXPECT_EQ(downscale(flat, 7, 5), flat);
+}
+
+// Every file left in `dir` and below.
+std::vector<std::string> filesIn(const fs::path &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file())
+            names.push_back(fs::relative(e.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 TEST(Output, WritesUnderTheFinalNameOnlyWhenComplete)
@@ -436,16 +450,13 @@ TEST(Output, WritesUnderTheFinalNameOnlyWhenComplete)
     const fs::path dir = fs::path(QM_TEST_OUTPUT_DIR) / "cli_unit" / "output";
     fs::remove_all(dir);
     const std::string target = (dir / "sub" / "img.png").string();
-    const RgbaImage img = makePlate(8, 4, {1, 2, 3});
-    writeImageAtomically(target, img);
-    EXPECT_EQ(readImage(target).rgba, img.rgba);
-    EXPECT_FALSE(fs::exists(partialName(target)));
-    // A format nobody writes: nothing under either name.
-    const std::string bad = (dir / "img.unknownformat").string();
-    EXPECT_THROW(writeImageAtomically(bad, img), ImageError);
-    EXPECT_FALSE(fs::exists(bad));
-    EXPECT_FALSE(fs::exists(partialName(bad)));
-    EXPECT_THROW(writeImageAtomically(dir.string(), img), ImageError) << "a folder is not an image";
+    const media::Image img = makePlate(8, 4, {1, 2, 3});
+    writeImageAtomically(target, img, {});
+    EXPECT_EQ(media::readImage(target), img);
+    // A format nobody writes, a folder: nothing under any name.
+    EXPECT_THROW(writeImageAtomically((dir / "img.unknownformat").string(), img, {}), ImageError);
+    EXPECT_THROW(writeImageAtomically(dir.string(), img, {}), ImageError) << "a folder is not an image";
+    EXPECT_THAT(filesIn(dir), ::testing::ElementsAre("sub/img.png"));
 }
 
 TEST(Output, ReadingRefusesMissingAndDamagedFiles)
@@ -457,7 +468,7 @@ TEST(Output, ReadingRefusesMissingAndDamagedFiles)
     std::ofstream(fake) << "\x89PNG but not really";
     try {
         readImage(fake);
-        ADD_FAILURE();
+        ADD_FAILURE() << "a damaged file was read";
     } catch (const ImageError &e) {
         EXPECT_THAT(e.what(), HasSubstr(fake));
     }

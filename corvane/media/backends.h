@@ -1,0 +1,51 @@
+// The back ends behind media.h, for its dispatcher and the plug-in.
+#pragma once
+
+#include "media.h"
+
+#include <string>
+#include <utility>
+
+namespace corvane::media {
+
+// A writer for formats that hold one frame: the frame is checked against
+// the file's layout and written once.
+class StillWriter : public ImageWriter {
+public:
+    StillWriter(std::string path, ImageSpec spec) : path_(std::move(path)), spec_(std::move(spec)) {}
+
+    void write(const Image &frame) final
+    {
+        if (written_)
+            throw MediaError("cannot write \"" + path_ + "\": the file holds one frame");
+        const ImageSpec &s = frame.spec();
+        if (s.width != spec_.width || s.height != spec_.height || s.channels != spec_.channels || s.type != spec_.type)
+            throw MediaError("cannot write \"" + path_ + "\": the frame does not match the file's layout");
+        writeStill(frame);
+        written_ = true;
+    }
+
+    void close() final
+    {
+        if (!written_)
+            throw MediaError("cannot write \"" + path_ + "\": no frame was written");
+    }
+
+protected:
+    virtual void writeStill(const Image &frame) = 0;
+    std::string path_;
+    ImageSpec spec_;
+
+private:
+    bool written_ = false;
+};
+
+// PNG through libpng, always present.
+Backend &pngBackend();
+
+// The symbol a back-end plug-in exports: returns its Backend, which lives
+// as long as the process.
+inline constexpr const char *kBackendEntry = "quillomark_media_backend";
+using BackendEntry = Backend *(*)();
+
+} // namespace corvane::media

@@ -1,0 +1,166 @@
+#include "media.h"
+
+#include "backends.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+namespace fs = std::filesystem;
+
+namespace corvane::media {
+
+bool FormatInfo::holds(PixelType t) const
+{
+    return std::find(types.begin(), types.end(), t) != types.end();
+}
+
+namespace {
+
+std::string lowerExtension(const std::string &path)
+{
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext;
+}
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+struct Heavy {
+    Backend *backend = nullptr;
+    std::string error;
+};
+
+// Loaded once, on first use, from the program's own folder; kept for the
+// life of the process (its formats' plug-ins stay registered).
+Heavy &heavy()
+{
+    static Heavy loaded;
+    static std::once_flag once;
+    std::call_once(once, [] {
+#ifdef QM_MEDIA_PLUGIN
+        std::error_code ec;
+        const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+        const std::string path = ((ec ? fs::path(".") : self.parent_path()) / QM_MEDIA_PLUGIN).string();
+        void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            const char *why = dlerror();
+            loaded.error = "cannot load the image library back end \"" + path + "\": " + (why ? why : "unknown error");
+            return;
+        }
+        auto entry = reinterpret_cast<BackendEntry>(dlsym(library, kBackendEntry));
+        if (!entry) {
+            loaded.error = "\"" + path + "\" is not an image library back end";
+            return;
+        }
+        loaded.backend = entry();
+#else
+        loaded.error = "this build has no image library but libpng";
+#endif
+    });
+    return loaded;
+}
+
+bool isPngFile(const std::string &path)
+{
+    unsigned char signature[8] = {};
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char *>(signature), sizeof signature);
+    static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return in.gcount() == 8 && std::memcmp(signature, png, 8) == 0;
+}
+
+Backend &heavyOrThrow(const std::string &what)
+{
+    Heavy &h = heavy();
+    if (!h.backend)
+        throw MediaError(what + ": " + h.error);
+    return *h.backend;
+}
+
+} // namespace
+
+std::optional<FormatInfo> writeFormat(const std::string &path)
+{
+    const std::string ext = lowerExtension(path);
+    if (ext.size() < 2)
+        return std::nullopt;
+    if (auto png = pngBackend().format(ext))
+        return png;
+    Heavy &h = heavy();
+    return h.backend ? h.backend->format(ext) : std::nullopt;
+}
+
+std::unique_ptr<ImageReader> openReader(const std::string &path)
+{
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        throw MediaError("cannot read image \"" + path + "\": no such file");
+    if (fs::is_directory(path, ec))
+        throw MediaError("cannot read image \"" + path + "\": it is a directory");
+    if (isPngFile(path))
+        return pngBackend().openReader(path);
+    Heavy &h = heavy();
+    if (!h.backend)
+        throw MediaError("cannot read image \"" + path + "\": not a PNG file (this build reads PNG files only)");
+    return h.backend->openReader(path);
+}
+
+std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath, const ImageSpec &spec,
+                                        const WriteOptions &options)
+{
+    const std::string ext = lowerExtension(formatPath);
+    if (pngBackend().format(ext))
+        return pngBackend().openWriter(path, ext, spec, options);
+    return heavyOrThrow("cannot write \"" + formatPath + "\"").openWriter(path, ext, spec, options);
+}
+
+bool sameColourSpace(const std::string &a, const std::string &b)
+{
+    auto canonical = [](const std::string &name) {
+        const std::string n = lower(name);
+        for (const char *linear : {"linear", "lin_rec709", "lin_srgb", "scene_linear", "srgb_linear"})
+            if (n == linear)
+                return std::string(kLinear);
+        if (n == "srgb" || n == "srgb_rec709" || n == "srgb_texture")
+            return std::string(kSrgb);
+        return n;
+    };
+    return canonical(a) == canonical(b);
+}
+
+void convertColour(Image &image, const std::string &to)
+{
+    if (sameColourSpace(image.spec().colourSpace, to))
+        return;
+    const std::string from = image.spec().colourSpace;
+    Heavy &h = heavy();
+    (h.backend ? *h.backend : pngBackend()).convertColour(image, from, to);
+}
+
+std::string writableFormats()
+{
+    Heavy &h = heavy();
+    if (!h.backend)
+        return "PNG (this build has no other image library)";
+    std::string list = "PNG";
+    for (const std::string &ext : h.backend->writableExtensions())
+        list += ", " + ext;
+    return list;
+}
+
+Image readImage(const std::string &path)
+{
+    return openReader(path)->read(0);
+}
+
+} // namespace corvane::media

@@ -1,0 +1,232 @@
+// PNG through libpng: 8 and 16 bits, grey or colour, with or without
+// straight alpha, as the file stores them (no gamma conversion). Files are
+// encoded in memory and written by writeWholeFile, so every failed write is
+// seen.
+#include "backends.h"
+#include "file_bytes.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+namespace corvane::media {
+
+namespace {
+
+struct PngFailure {
+    char message[200] = "the file is damaged";
+};
+
+extern "C" void onPngError(png_structp png, png_const_charp message)
+{
+    auto *failure = static_cast<PngFailure *>(png_get_error_ptr(png));
+    std::snprintf(failure->message, sizeof failure->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+extern "C" void onPngWarning(png_structp, png_const_charp) {}
+
+struct MemoryOut {
+    std::vector<std::byte> bytes;
+};
+
+extern "C" void writeToMemory(png_structp png, png_bytep data, png_size_t length)
+{
+    auto *out = static_cast<MemoryOut *>(png_get_io_ptr(png));
+    const auto *p = reinterpret_cast<const std::byte *>(data);
+    out->bytes.insert(out->bytes.end(), p, p + length);
+}
+
+extern "C" void flushMemory(png_structp) {}
+
+// Closes the file and frees libpng's state on every path.
+struct ReadState {
+    FILE *file = nullptr;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~ReadState()
+    {
+        png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
+        if (file)
+            std::fclose(file);
+    }
+};
+
+struct WriteState {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~WriteState() { png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr); }
+};
+
+// The header, with the transformations that give 8 or 16 bits a channel
+// in the file's own channel layout. Returns false on a libpng error.
+bool readHeader(ReadState &s, PngFailure &failure, ImageSpec &spec)
+{
+    if (setjmp(png_jmpbuf(s.png)))
+        return false;
+    png_init_io(s.png, s.file);
+    png_read_info(s.png, s.info);
+    const int colour = png_get_color_type(s.png, s.info);
+    const int depth = png_get_bit_depth(s.png, s.info);
+    if (colour == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(s.png);
+    if (colour == PNG_COLOR_TYPE_GRAY && depth < 8)
+        png_set_expand_gray_1_2_4_to_8(s.png);
+    if (png_get_valid(s.png, s.info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(s.png);
+    if (depth == 16)
+        png_set_swap(s.png); // the file is big-endian; memory is native
+    png_set_interlace_handling(s.png);
+    png_read_update_info(s.png, s.info);
+    spec.width = static_cast<int32_t>(png_get_image_width(s.png, s.info));
+    spec.height = static_cast<int32_t>(png_get_image_height(s.png, s.info));
+    spec.channels = png_get_channels(s.png, s.info);
+    spec.type = png_get_bit_depth(s.png, s.info) == 16 ? PixelType::UInt16 : PixelType::UInt8;
+    spec.hasAlpha = (png_get_color_type(s.png, s.info) & PNG_COLOR_MASK_ALPHA) != 0;
+    spec.alpha = AlphaMode::Straight;
+    spec.colourSpace = kSrgb;
+    (void)failure;
+    return true;
+}
+
+bool readRows(ReadState &s, std::vector<png_bytep> &rows)
+{
+    if (setjmp(png_jmpbuf(s.png)))
+        return false;
+    png_read_image(s.png, rows.data());
+    png_read_end(s.png, nullptr);
+    return true;
+}
+
+class PngReader final : public ImageReader {
+public:
+    explicit PngReader(const std::string &path) : path_(path)
+    {
+        s_.file = std::fopen(path.c_str(), "rb");
+        if (!s_.file)
+            throw MediaError("cannot read image \"" + path + "\": " + std::strerror(errno));
+        unsigned char signature[8] = {};
+        if (std::fread(signature, 1, 8, s_.file) != 8 || png_sig_cmp(signature, 0, 8))
+            throw MediaError("cannot read image \"" + path + "\": not a PNG file");
+        s_.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure_, onPngError, onPngWarning);
+        s_.info = s_.png ? png_create_info_struct(s_.png) : nullptr;
+        if (!s_.info)
+            throw std::bad_alloc();
+        png_set_sig_bytes(s_.png, 8);
+        if (!readHeader(s_, failure_, spec_))
+            throw MediaError("cannot read image \"" + path + "\": " + failure_.message);
+    }
+
+    const ImageSpec &spec() const override { return spec_; }
+    int32_t frameCount() const override { return 1; }
+
+    Image read(int32_t frame) override
+    {
+        if (frame != 0 || done_)
+            throw MediaError("cannot read image \"" + path_ + "\": a PNG file holds one frame");
+        done_ = true;
+        Image image(spec_);
+        std::vector<png_bytep> rows(static_cast<size_t>(spec_.height));
+        for (int32_t y = 0; y < spec_.height; ++y)
+            rows[static_cast<size_t>(y)] = reinterpret_cast<png_bytep>(image.pixel(0, y));
+        if (!readRows(s_, rows))
+            throw MediaError("cannot read image \"" + path_ + "\": " + failure_.message);
+        return image;
+    }
+
+private:
+    std::string path_;
+    ReadState s_;
+    PngFailure failure_;
+    ImageSpec spec_;
+    bool done_ = false;
+};
+
+bool encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
+{
+    if (setjmp(png_jmpbuf(s.png)))
+        return false;
+    const ImageSpec &spec = image.spec();
+    png_set_write_fn(s.png, &out, writeToMemory, flushMemory);
+    const int grey = spec.colourChannels() == 1;
+    const int colourType =
+        (grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (spec.hasAlpha ? PNG_COLOR_MASK_ALPHA : 0);
+    png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
+                 spec.type == PixelType::UInt16 ? 16 : 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (compression >= 0)
+        png_set_compression_level(s.png, compression);
+    png_set_sRGB(s.png, s.info, PNG_sRGB_INTENT_PERCEPTUAL);
+    png_write_info(s.png, s.info);
+    if (spec.type == PixelType::UInt16)
+        png_set_swap(s.png);
+    for (int32_t y = 0; y < spec.height; ++y)
+        png_write_row(s.png, reinterpret_cast<png_const_bytep>(image.pixel(0, y)));
+    png_write_end(s.png, nullptr);
+    return true;
+}
+
+class PngWriter final : public StillWriter {
+public:
+    PngWriter(const std::string &path, const ImageSpec &spec, const WriteOptions &options)
+        : StillWriter(path, spec), options_(options)
+    {
+    }
+
+private:
+    void writeStill(const Image &frame) override
+    {
+        if (frame.spec().type != PixelType::UInt8 && frame.spec().type != PixelType::UInt16)
+            throw MediaError("cannot write \"" + path_ + "\": PNG holds 8 or 16 bits a channel, not " +
+                             pixelTypeName(frame.spec().type));
+        WriteState state;
+        PngFailure failure;
+        state.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
+        state.info = state.png ? png_create_info_struct(state.png) : nullptr;
+        if (!state.info)
+            throw std::bad_alloc();
+        MemoryOut out;
+        if (!encode(state, frame, options_.compression, out))
+            throw MediaError("cannot write \"" + path_ + "\": " + failure.message);
+        writeWholeFile(path_, out.bytes);
+    }
+
+    WriteOptions options_;
+};
+
+class PngBackend final : public Backend {
+public:
+    std::optional<FormatInfo> format(const std::string &extension) override
+    {
+        if (extension != ".png")
+            return std::nullopt;
+        return FormatInfo{"PNG", {PixelType::UInt8, PixelType::UInt16}, true, AlphaMode::Straight, kSrgb};
+    }
+    std::unique_ptr<ImageReader> openReader(const std::string &path) override
+    {
+        return std::make_unique<PngReader>(path);
+    }
+    std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &, const ImageSpec &spec,
+                                            const WriteOptions &options) override
+    {
+        return std::make_unique<PngWriter>(path, spec, options);
+    }
+    void convertColour(Image &, const std::string &from, const std::string &to) override
+    {
+        throw MediaError("cannot convert colours from " + from + " to " + to +
+                         ": this build has no colour management (it has no OpenImageIO)");
+    }
+    std::vector<std::string> writableExtensions() override { return {".png"}; }
+};
+
+} // namespace
+
+Backend &pngBackend()
+{
+    static PngBackend backend;
+    return backend;
+}
+
+} // namespace corvane::media
