@@ -12,7 +12,7 @@ native_pkgs=(
   qemu-user
   googletest libbenchmark-dev
   libfreetype-dev libfontconfig-dev libpng-dev
-  libcli11-dev libopenimageio-dev nlohmann-json3-dev
+  libcli11-dev libopenimageio-dev libimath-dev nlohmann-json3-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   python3 python3-pefile
   hyperfine ffmpeg

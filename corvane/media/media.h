@@ -34,7 +34,7 @@ struct FormatInfo {
     std::vector<PixelType> types; // pixel types it stores, in preference order
     bool alpha = true;            // whether it stores an alpha channel
     AlphaMode alphaConvention = AlphaMode::Straight;
-    std::string colourSpace = kSrgb; // how readers take its values
+    std::string colourSpace = kSrgb; // how readers take its values; empty: as the image says
     bool holds(PixelType t) const;
 };
 

@@ -83,14 +83,14 @@ struct Convention {
 };
 
 // How each format's files are conventionally read. Unlisted formats hold
-// 8 bits, straight alpha, sRGB.
+// 8 bits, straight alpha, sRGB; no colour space: the file says, else sRGB.
 const std::vector<Convention> &conventions()
 {
     using P = PixelType;
     static const std::vector<Convention> table = {
         {"openexr", {P::Half, P::Float}, AlphaMode::Premultiplied, kLinear},
         {"hdr", {P::Float}, AlphaMode::Straight, kLinear},
-        {"tiff", {P::UInt8, P::UInt16, P::Half, P::Float}, AlphaMode::Straight, kSrgb},
+        {"tiff", {P::UInt8, P::UInt16, P::Half, P::Float}, AlphaMode::Straight, ""}, // holds either
         {"dpx", {P::UInt8, P::UInt16}, AlphaMode::Straight, kSrgb},
         {"sgi", {P::UInt8, P::UInt16}, AlphaMode::Straight, kSrgb},
         {"pnm", {P::UInt8, P::UInt16}, AlphaMode::Straight, kSrgb},
@@ -147,7 +147,7 @@ public:
         spec_.alpha = s.get_int_attribute("oiio:UnassociatedAlpha", 0) ? AlphaMode::Straight : AlphaMode::Premultiplied;
         if (!spec_.hasAlpha)
             spec_.alpha = c.alpha;
-        spec_.colourSpace = s.get_string_attribute("oiio:ColorSpace", c.colourSpace);
+        spec_.colourSpace = s.get_string_attribute("oiio:ColorSpace", *c.colourSpace ? c.colourSpace : kSrgb);
     }
 
     const ImageSpec &spec() const override { return spec_; }
