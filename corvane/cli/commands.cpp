@@ -53,6 +53,9 @@ template <typename F> int guarded(F body)
     } catch (const Cancelled &) {
         report("cancelled");
         return kExitCancelled;
+    } catch (const media::Cancelled &) {
+        report("cancelled");
+        return kExitCancelled;
     } catch (const std::exception &e) {
         report(e.what());
         return kExitFailed;
@@ -296,13 +299,19 @@ int renderFrames(Session &session, const RenderJob &job)
     // every name goes out, for scripts.
     const bool listEach = job.listFiles && !(enabled && isatty(STDOUT_FILENO));
     int32_t written = 0;
+    auto cancelled = [&] {
+        bar.finish(false);
+        report("cancelled after " + std::to_string(written) + " of " + std::to_string(job.frames.count()) +
+               " frame(s); every file written is complete");
+        return static_cast<int>(kExitCancelled);
+    };
     try {
         for (int32_t f = job.frames.first; f <= job.frames.last; ++f) {
+            throwIfInterrupted();
             bar.startFrame(f - job.frames.first, f);
             media::Image image =
                 session.renderFrame(plate, f, setup, [&bar](int32_t cur, int32_t total) { bar.report(cur, total); });
-            if (interrupted())
-                throw Cancelled();
+            throwIfInterrupted();
             if (image.spec().hasAlpha && !job.format.alpha) // the format keeps the colours alone
                 image = image.converted(image.spec().type, false, image.spec().alpha);
             const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
@@ -314,10 +323,9 @@ int renderFrames(Session &session, const RenderJob &job)
             }
         }
     } catch (const Cancelled &) {
-        bar.finish(false);
-        report("cancelled after " + std::to_string(written) + " of " + std::to_string(job.frames.count()) +
-               " frame(s); every file written is complete");
-        return kExitCancelled;
+        return cancelled();
+    } catch (const media::Cancelled &) {
+        return cancelled();
     }
     bar.finish(true);
     if (job.listFiles && !listEach) {
@@ -565,7 +573,10 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
         // What can be checked without the module is checked before it loads,
         // so a typing mistake costs no dialog and no render.
         const RenderPlan plan = planRender(o);
+        throwIfInterrupted();
         auto session = openLayers(modulePath, plan, o.project);
+        const InterruptScope interrupts(*session);
+        throwIfInterrupted();
         if (!o.saveProject.empty()) {
             saveSessionProject(o.saveProject, plan, *session, !o.frames.empty());
             if (plan.job.output.empty()) {
@@ -573,7 +584,6 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
                 return static_cast<int>(kExitOk);
             }
         }
-        installInterruptHandler(session.get());
         return renderFrames(*session, plan.job);
     });
 }

@@ -1,5 +1,6 @@
 #include "interrupt.h"
 
+#include "image.h"
 #include "session/session.h"
 
 #include <atomic>
@@ -11,25 +12,23 @@ namespace quillomark {
 namespace {
 
 std::atomic<Session *> gInterruptSession{nullptr};
-volatile std::sig_atomic_t gInterrupted = 0;
 
 extern "C" void onInterrupt(int)
 {
-    gInterrupted = 1;
+    media::cancelFlag().store(true);
     if (Session *session = gInterruptSession.load())
         session->requestCancel();
 }
 
 } // namespace
 
-void installInterruptHandler(Session *session)
+void installInterruptHandler()
 {
-    gInterruptSession.store(session);
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
-    // The second Ctrl-C gets the default action: the program ends at once.
+    // The second signal gets the default action: the program ends at once.
     sa.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
@@ -37,7 +36,25 @@ void installInterruptHandler(Session *session)
 
 bool interrupted()
 {
-    return gInterrupted != 0;
+    return media::cancelFlag().load();
+}
+
+void throwIfInterrupted()
+{
+    if (interrupted())
+        throw Cancelled();
+}
+
+InterruptScope::InterruptScope(Session &session)
+{
+    gInterruptSession.store(&session);
+    if (interrupted()) // a signal that came before the session could hear it
+        session.requestCancel();
+}
+
+InterruptScope::~InterruptScope()
+{
+    gInterruptSession.store(nullptr);
 }
 
 } // namespace quillomark

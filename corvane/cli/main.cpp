@@ -1,5 +1,6 @@
 // quillomark: renders Quillomark text into images from the command line.
 #include "commands.h"
+#include "interrupt.h"
 
 #include <CLI/CLI.hpp>
 
@@ -39,6 +40,7 @@ Keyframes are FRAME=VALUE; between keys values move linearly.
 
 int main(int argc, char **argv)
 {
+    installInterruptHandler();
     CLI::App app{"quillomark: Quillomark text, rendered into images by the module itself"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "quillomark 1.0");

@@ -43,9 +43,9 @@ private:
 // PNG through libpng, always present.
 Backend &pngBackend();
 
-// The symbol a back-end plug-in exports: returns its Backend, which lives
-// as long as the process.
+// The symbol a back-end plug-in exports: given the program's cancel flag,
+// returns its Backend, which lives as long as the process.
 inline constexpr const char *kBackendEntry = "quillomark_media_backend";
-using BackendEntry = Backend *(*)();
+using BackendEntry = Backend *(*)(const std::atomic<bool> *cancel);
 
 } // namespace corvane::media

@@ -1,14 +1,15 @@
 #include "media.h"
 
 #include "backends.h"
+#include "file_bytes.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 
 namespace fs = std::filesystem;
@@ -62,7 +63,7 @@ Heavy &heavy()
             loaded.error = "\"" + path + "\" is not an image library back end";
             return;
         }
-        loaded.backend = entry();
+        loaded.backend = entry(&cancelFlag());
 #else
         loaded.error = "this build has no image library but libpng";
 #endif
@@ -70,13 +71,11 @@ Heavy &heavy()
     return loaded;
 }
 
-bool isPngFile(const std::string &path)
+bool isPngFile(const RegularFile &file)
 {
     unsigned char signature[8] = {};
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char *>(signature), sizeof signature);
     static const unsigned char png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    return in.gcount() == 8 && std::memcmp(signature, png, 8) == 0;
+    return ::pread(file.fd(), signature, sizeof signature, 0) == 8 && std::memcmp(signature, png, 8) == 0;
 }
 
 Backend &heavyOrThrow(const std::string &what)
@@ -88,6 +87,17 @@ Backend &heavyOrThrow(const std::string &what)
 }
 
 } // namespace
+
+namespace {
+// Constant-initialised, so a signal handler never meets it half made.
+std::atomic<bool> gCancel{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+} // namespace
+
+std::atomic<bool> &cancelFlag()
+{
+    return gCancel;
+}
 
 std::optional<FormatInfo> writeFormat(const std::string &path)
 {
@@ -102,12 +112,10 @@ std::optional<FormatInfo> writeFormat(const std::string &path)
 
 std::unique_ptr<ImageReader> openReader(const std::string &path)
 {
-    std::error_code ec;
-    if (!fs::exists(path, ec))
-        throw MediaError("cannot read image \"" + path + "\": no such file");
-    if (fs::is_directory(path, ec))
-        throw MediaError("cannot read image \"" + path + "\": it is a directory");
-    if (isPngFile(path))
+    const RegularFile file(path);
+    if (!file.ok())
+        throw MediaError("cannot read image \"" + path + "\": " + file.error());
+    if (isPngFile(file))
         return pngBackend().openReader(path);
     Heavy &h = heavy();
     if (!h.backend)
@@ -147,14 +155,26 @@ void convertColour(Image &image, const std::string &to)
     (h.backend ? *h.backend : pngBackend()).convertColour(image, from, to);
 }
 
+std::vector<std::string> writableExtensions()
+{
+    std::vector<std::string> extensions = {".png"};
+    if (Heavy &h = heavy(); h.backend)
+        for (const std::string &ext : h.backend->writableExtensions())
+            extensions.push_back(ext);
+    return extensions;
+}
+
 std::string writableFormats()
 {
-    Heavy &h = heavy();
-    if (!h.backend)
+    if (!heavy().backend)
         return "PNG (this build has no other image library)";
-    std::string list = "PNG";
-    for (const std::string &ext : h.backend->writableExtensions())
-        list += ", " + ext;
+    std::vector<std::string> names;
+    for (const std::string &ext : writableExtensions())
+        names.push_back(writeFormat("x" + ext)->name + " (" + ext + ")");
+    std::sort(names.begin() + 1, names.end());
+    std::string list;
+    for (const std::string &name : names)
+        list += (list.empty() ? "" : ", ") + name;
     return list;
 }
 

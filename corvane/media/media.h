@@ -10,11 +10,15 @@
 //
 // A reader or writer handles a sequence of frames of one spec: a still
 // image is a sequence of one. Every failure throws MediaError with a message
-// that names the file.
+// that names the file. Only regular files are read (see RegularFile).
+//
+// Cancelling: long reads and writes look at cancelFlag() between bands of
+// rows and stop with Cancelled once it is raised, leaving no file behind.
 #pragma once
 
 #include "image.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -27,6 +31,14 @@ namespace corvane::media {
 struct MediaError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Not a MediaError: a cancelled read or write is no fault of the file.
+struct Cancelled : std::runtime_error {
+    Cancelled() : std::runtime_error("cancelled") {}
+};
+
+// Process-wide and lock-free, so a signal handler may raise it.
+std::atomic<bool> &cancelFlag();
 
 // What a format writes, and how it is conventionally read.
 struct FormatInfo {
@@ -74,7 +86,7 @@ public:
     // in place between two colour spaces; throws MediaError for names the
     // colour management does not know.
     virtual void convertColour(Image &image, const std::string &from, const std::string &to) = 0;
-    virtual std::vector<std::string> writableExtensions() = 0;
+    virtual std::vector<std::string> writableExtensions() = 0; // one a format
 };
 
 // The format `path`'s extension names, when this build can write it.
@@ -90,7 +102,9 @@ std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::stri
 void convertColour(Image &image, const std::string &to);
 // Whether two colour space names mean the same space.
 bool sameColourSpace(const std::string &a, const std::string &b);
-// For messages: "PNG, TIFF, OpenEXR, ..." or "PNG (this build ...)".
+// One extension for each format this build writes: ".png", ".exr", ...
+std::vector<std::string> writableExtensions();
+// For messages: "PNG (.png), OpenEXR (.exr), ..." or "PNG (this build ...)".
 std::string writableFormats();
 
 // Reads a still image (the first frame).

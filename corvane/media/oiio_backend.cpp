@@ -7,6 +7,9 @@
 // inside a codec), so each file is encoded into a file in memory, read
 // back whole from there (what does not read back complete is an error) and
 // only then written out by writeWholeFile, which sees every error.
+//
+// Reads and writes go through OpenImageIO's progress callback, which looks
+// at the program's cancel flag between bands of rows.
 #include "backends.h"
 #include "file_bytes.h"
 
@@ -25,6 +28,20 @@
 namespace corvane::media {
 
 namespace {
+
+const std::atomic<bool> *gCancel = nullptr; // the program's, given at loading
+
+// OpenImageIO stops a read or write when its progress callback says true.
+bool stopWhenCancelled(void *, float)
+{
+    return gCancel && gCancel->load();
+}
+
+void throwIfCancelled()
+{
+    if (gCancel && gCancel->load())
+        throw Cancelled();
+}
 
 std::string trimmed(std::string e)
 {
@@ -108,11 +125,16 @@ Convention conventionOf(const std::string &format)
     return {"", {PixelType::UInt8}, AlphaMode::Straight, kSrgb};
 }
 
-// Formats OpenImageIO lists for writing that make no single image file:
-// a terminal display, a null sink, a collection of files.
+// Formats OpenImageIO lists for writing that make no single image file we
+// can write: a terminal display, a null sink, a collection of files, and
+// JPEG 2000, whose writer reports success yet leaves a file in memory empty
+// (so every such write would fail its check).
 bool isImageFileFormat(const std::string &format)
 {
-    return format != "term" && format != "null" && format != "ico" && format != "zfile";
+    for (const char *no : {"term", "null", "ico", "zfile", "jpeg2000"})
+        if (format == no)
+            return false;
+    return true;
 }
 
 class OiioReader final : public ImageReader {
@@ -158,7 +180,10 @@ public:
         if (frame != 0)
             throw MediaError("cannot read image \"" + path_ + "\": it holds one frame");
         Image image(spec_);
-        if (!in_->read_image(0, 0, 0, channels_, typeDesc(spec_.type), image.data()))
+        const bool ok = in_->read_image(0, 0, 0, channels_, typeDesc(spec_.type), image.data(), OIIO::AutoStride,
+                                        OIIO::AutoStride, OIIO::AutoStride, stopWhenCancelled);
+        throwIfCancelled(); // a stopped read reports success
+        if (!ok)
             throw MediaError("cannot read image \"" + path_ + "\": " + errorOf(*in_, "the pixel data is damaged"));
         return image;
     }
@@ -221,8 +246,11 @@ private:
         if (options_.compression >= 0)
             format.attribute("compression", "zip:" + std::to_string(options_.compression));
         MemoryFile memory;
-        const bool ok = out->open(memory.path, format) && out->write_image(typeDesc(s.type), frame.data());
+        const bool ok =
+            out->open(memory.path, format) && out->write_image(typeDesc(s.type), frame.data(), OIIO::AutoStride,
+                                                               OIIO::AutoStride, OIIO::AutoStride, stopWhenCancelled);
         const bool closed = out->close();
+        throwIfCancelled();
         if (!ok || !closed)
             throw MediaError("cannot write \"" + path_ + "\": " + errorOf(*out, "writing the pixels failed"));
         verifyByReading(memory.path, out->format_name());
@@ -295,7 +323,7 @@ public:
 
     std::vector<std::string> writableExtensions() override
     {
-        std::vector<std::string> names;
+        std::vector<std::string> extensions, names;
         // "format:ext,ext;format:ext..."
         const std::string list = OIIO::get_string_attribute("extension_list");
         size_t start = 0;
@@ -306,14 +334,15 @@ public:
             const std::string entry = list.substr(start, end - start);
             const size_t colon = entry.find(':');
             const std::string exts = colon == std::string::npos ? "" : entry.substr(colon + 1);
-            const std::string first = exts.substr(0, exts.find(','));
-            if (!first.empty() && first != "png" && format("." + first))
-                names.push_back(format("." + first)->name);
+            const std::string first = "." + exts.substr(0, exts.find(','));
+            const auto info = first != ".png" ? format(first) : std::nullopt;
+            if (info && std::find(names.begin(), names.end(), info->name) == names.end()) {
+                names.push_back(info->name);
+                extensions.push_back(first);
+            }
             start = end + 1;
         }
-        std::sort(names.begin(), names.end());
-        names.erase(std::unique(names.begin(), names.end()), names.end());
-        return names;
+        return extensions;
     }
 
 private:
@@ -324,8 +353,10 @@ private:
 
 } // namespace corvane::media
 
-extern "C" __attribute__((visibility("default"))) corvane::media::Backend *quillomark_media_backend()
+extern "C" __attribute__((visibility("default"))) corvane::media::Backend *
+quillomark_media_backend(const std::atomic<bool> *cancel)
 {
+    corvane::media::gCancel = cancel;
     static corvane::media::OiioBackend backend;
     return &backend;
 }

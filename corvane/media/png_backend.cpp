@@ -1,12 +1,15 @@
 // PNG through libpng: 8 and 16 bits, grey or colour, with or without
 // straight alpha, as the file stores them (no gamma conversion). Files are
 // encoded in memory and written by writeWholeFile, so every failed write is
-// seen.
+// seen. Rows are read and encoded in bands, with the cancel flag looked at
+// between them.
 #include "backends.h"
 #include "file_bytes.h"
 
 #include <png.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +31,30 @@ extern "C" void onPngError(png_structp png, png_const_charp message)
 
 extern "C" void onPngWarning(png_structp, png_const_charp) {}
 
+// libpng's own reader says only "Read Error" at the end of a file; this one
+// says where the file ends.
+extern "C" void readFromFile(png_structp png, png_bytep data, png_size_t length)
+{
+    FILE *file = static_cast<FILE *>(png_get_io_ptr(png));
+    if (std::fread(data, 1, length, file) == length)
+        return;
+    if (std::ferror(file))
+        png_error(png, std::strerror(errno));
+    char why[120];
+    const png_uint_32 type = png_get_io_chunk_type(png);
+    char name[5] = {static_cast<char>(type >> 24), static_cast<char>(type >> 16), static_cast<char>(type >> 8),
+                    static_cast<char>(type), 0};
+    if (type)
+        std::snprintf(why, sizeof why, "the file ends early, inside its %s chunk (it is truncated)", name);
+    else
+        std::snprintf(why, sizeof why, "the file ends early (it is truncated)");
+    png_error(png, why);
+}
+
+constexpr int32_t kBandRows = 64; // rows between looks at the cancel flag
+
+enum class Rows { Done, Failed, Cancelled };
+
 struct MemoryOut {
     std::vector<std::byte> bytes;
 };
@@ -46,6 +73,7 @@ struct ReadState {
     FILE *file = nullptr;
     png_structp png = nullptr;
     png_infop info = nullptr;
+    int passes = 1;
     ~ReadState()
     {
         png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
@@ -66,7 +94,7 @@ bool readHeader(ReadState &s, PngFailure &failure, ImageSpec &spec)
 {
     if (setjmp(png_jmpbuf(s.png)))
         return false;
-    png_init_io(s.png, s.file);
+    png_set_read_fn(s.png, s.file, readFromFile);
     png_read_info(s.png, s.info);
     const int colour = png_get_color_type(s.png, s.info);
     const int depth = png_get_bit_depth(s.png, s.info);
@@ -78,7 +106,7 @@ bool readHeader(ReadState &s, PngFailure &failure, ImageSpec &spec)
         png_set_tRNS_to_alpha(s.png);
     if (depth == 16)
         png_set_swap(s.png); // the file is big-endian; memory is native
-    png_set_interlace_handling(s.png);
+    s.passes = png_set_interlace_handling(s.png);
     png_read_update_info(s.png, s.info);
     spec.width = static_cast<int32_t>(png_get_image_width(s.png, s.info));
     spec.height = static_cast<int32_t>(png_get_image_height(s.png, s.info));
@@ -91,22 +119,31 @@ bool readHeader(ReadState &s, PngFailure &failure, ImageSpec &spec)
     return true;
 }
 
-bool readRows(ReadState &s, std::vector<png_bytep> &rows)
+Rows readRows(ReadState &s, std::vector<png_bytep> &rows)
 {
     if (setjmp(png_jmpbuf(s.png)))
-        return false;
-    png_read_image(s.png, rows.data());
+        return Rows::Failed;
+    const auto count = static_cast<int32_t>(rows.size());
+    for (int pass = 0; pass < s.passes; ++pass)
+        for (int32_t y = 0; y < count; y += kBandRows) {
+            if (cancelFlag().load())
+                return Rows::Cancelled;
+            png_read_rows(s.png, rows.data() + y, nullptr, static_cast<png_uint_32>(std::min(kBandRows, count - y)));
+        }
     png_read_end(s.png, nullptr);
-    return true;
+    return Rows::Done;
 }
 
 class PngReader final : public ImageReader {
 public:
     explicit PngReader(const std::string &path) : path_(path)
     {
-        s_.file = std::fopen(path.c_str(), "rb");
-        if (!s_.file)
-            throw MediaError("cannot read image \"" + path + "\": " + std::strerror(errno));
+        RegularFile file(path);
+        if (file.ok() && !(s_.file = ::fdopen(file.fd(), "rb")))
+            throw std::bad_alloc();
+        if (!file.ok())
+            throw MediaError("cannot read image \"" + path + "\": " + file.error());
+        file.release(); // now the stream's
         unsigned char signature[8] = {};
         if (std::fread(signature, 1, 8, s_.file) != 8 || png_sig_cmp(signature, 0, 8))
             throw MediaError("cannot read image \"" + path + "\": not a PNG file");
@@ -131,7 +168,10 @@ public:
         std::vector<png_bytep> rows(static_cast<size_t>(spec_.height));
         for (int32_t y = 0; y < spec_.height; ++y)
             rows[static_cast<size_t>(y)] = reinterpret_cast<png_bytep>(image.pixel(0, y));
-        if (!readRows(s_, rows))
+        const Rows result = readRows(s_, rows);
+        if (result == Rows::Cancelled)
+            throw Cancelled();
+        if (result == Rows::Failed)
             throw MediaError("cannot read image \"" + path_ + "\": " + failure_.message);
         return image;
     }
@@ -144,10 +184,10 @@ private:
     bool done_ = false;
 };
 
-bool encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
+Rows encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
 {
     if (setjmp(png_jmpbuf(s.png)))
-        return false;
+        return Rows::Failed;
     const ImageSpec &spec = image.spec();
     png_set_write_fn(s.png, &out, writeToMemory, flushMemory);
     const int grey = spec.colourChannels() == 1;
@@ -162,10 +202,13 @@ bool encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
     png_write_info(s.png, s.info);
     if (spec.type == PixelType::UInt16)
         png_set_swap(s.png);
-    for (int32_t y = 0; y < spec.height; ++y)
+    for (int32_t y = 0; y < spec.height; ++y) {
+        if (y % kBandRows == 0 && cancelFlag().load())
+            return Rows::Cancelled;
         png_write_row(s.png, reinterpret_cast<png_const_bytep>(image.pixel(0, y)));
+    }
     png_write_end(s.png, nullptr);
-    return true;
+    return Rows::Done;
 }
 
 class PngWriter final : public StillWriter {
@@ -188,7 +231,10 @@ private:
         if (!state.info)
             throw std::bad_alloc();
         MemoryOut out;
-        if (!encode(state, frame, options_.compression, out))
+        const Rows result = encode(state, frame, options_.compression, out);
+        if (result == Rows::Cancelled)
+            throw Cancelled();
+        if (result == Rows::Failed)
             throw MediaError("cannot write \"" + path_ + "\": " + failure.message);
         writeWholeFile(path_, out.bytes);
     }

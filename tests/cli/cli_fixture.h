@@ -40,6 +40,7 @@ protected:
         fs::create_directories(dir_);
     }
 
+public:
     std::vector<std::string> command(const std::vector<std::string> &args) const
     {
         std::vector<std::string> argv;
@@ -68,5 +69,6 @@ protected:
         return path("edited.json");
     }
 
+protected:
     fs::path dir_;
 };

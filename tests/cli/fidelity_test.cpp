@@ -1,6 +1,7 @@
 // What quillomark does to plates and files: deep plates keep their
-// precision, alpha follows each format's convention, and every failed
-// write is an error that leaves nothing behind.
+// precision, alpha follows each format's convention, every failed write is
+// an error that leaves nothing behind, and what cannot be read is refused
+// at once with the reader's own reason.
 #include "cli_fixture.h"
 #include "output.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -266,6 +268,106 @@ TEST_F(CliTest, TwoRunsWritingTheSameFramesBothFinish)
     for (int f = 1; f <= 6; ++f)
         EXPECT_EQ(readImage(path("f." + std::to_string(f) + ".png")).width, 320);
     EXPECT_THAT(filesIn(dir_.string()), ::testing::Each(::testing::Not(HasSubstr("partial"))));
+}
+
+TEST_F(CliTest, EveryWritableFormatWritesAWholeFile)
+{
+    for (const std::string &ext : media::writableExtensions()) {
+        SCOPED_TRACE(ext);
+        const std::string out = path("w" + ext);
+        // Large enough for every format's default layout (JPEG 2000's
+        // resolution levels want 64 pixels a side).
+        const RunResult r = cli({"render", "W", "--plate", "96x64", "-o", out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const media::Image back = media::readImage(out);
+        EXPECT_EQ(back.width(), 96);
+        EXPECT_EQ(back.height(), 64);
+    }
+}
+
+// --------------------------------------------------------------------------
+// Plates that cannot be read are refused at once, with the reader's reason
+// and the file's name.
+
+struct Unreadable {
+    const char *name;
+    std::function<std::string(const CliTest &)> make; // returns the plate's path
+    const char *reason;
+    bool needsOiio;
+};
+
+class UnreadableTest : public CliTest, public ::testing::WithParamInterface<Unreadable> {};
+
+// A copy of a plate of `type` cut in half, inside its pixel data.
+std::string cutPlate(const CliTest &t, const std::string &ext, media::PixelType type)
+{
+    media::Image plate = rgbPlate(640, 64, type, ext == ".exr" ? media::kLinear : media::kSrgb);
+    for (size_t i = 0; i < plate.spec().bytes(); ++i)
+        plate.data()[i] = static_cast<std::byte>(i * 7919 % 251);
+    writeImageAtomically(t.path("whole" + ext), plate, {});
+    const std::string bytes = slurp(t.path("whole" + ext));
+    std::ofstream(t.path("cut" + ext), std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    return t.path("cut" + ext);
+}
+
+TEST_P(UnreadableTest, RefusedAtOnceWithTheReason)
+{
+    const Unreadable &row = GetParam();
+    if (row.needsOiio && !QM_CLI_ALL_FORMATS)
+        GTEST_SKIP() << "this build reads PNG only";
+    const std::string plate = row.make(*this);
+    Running run(command({"render", "x", "-i", plate, "-q", "-o", path("out.png")}), dir_.string());
+    // Not a speed check: a read that never ends would wait forever.
+    const auto r = run.waitFor(std::chrono::seconds(30));
+    ASSERT_TRUE(r) << "still reading";
+    EXPECT_EQ(r->status, 1) << r->err; // a leak found by a sanitizer build changes the status
+    EXPECT_THAT(r->err, HasSubstr("\"" + plate + "\": "));
+    EXPECT_THAT(r->err, HasSubstr(row.reason));
+    EXPECT_FALSE(fs::exists(path("out.png")));
+}
+
+const Unreadable kUnreadable[] = {
+    {"Device", [](const CliTest &) { return std::string("/dev/zero"); }, "it is a device, not a regular file", false},
+    {"Fifo",
+     [](const CliTest &t) {
+         ::mkfifo(t.path("fifo").c_str(), 0600);
+         return t.path("fifo");
+     },
+     "it is a FIFO (a pipe), not a regular file", false},
+    {"Directory", [](const CliTest &t) { return t.path(""); }, "it is a directory", false},
+    {"PngCutInsideItsPixels", [](const CliTest &t) { return cutPlate(t, ".png", media::PixelType::UInt16); },
+     "the file ends early, inside its IDAT chunk", false},
+    {"ExrCutInsideItsPixels", [](const CliTest &t) { return cutPlate(t, ".exr", media::PixelType::Half); },
+     "Unexpected end of file", true},
+    {"WiderThanTheModule",
+     [](const CliTest &t) {
+         writeImageAtomically(t.path("wide.png"), rgbPlate(40000, 1, media::PixelType::UInt8, media::kSrgb), {});
+         return t.path("wide.png");
+     },
+     "the module's coordinates take images from 1x1 to 32767x32767", false},
+};
+INSTANTIATE_TEST_SUITE_P(Table, UnreadableTest, ::testing::ValuesIn(kUnreadable),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A raised cancel flag (a signal's work) stops reads and writes between
+// bands of rows and leaves no file behind.
+TEST_F(CliTest, CancelStopsReadingAndWriting)
+{
+    std::vector<std::string> exts = {".png"};
+    if (QM_CLI_ALL_FORMATS)
+        exts.push_back(".exr");
+    for (const std::string &ext : exts) {
+        SCOPED_TRACE(ext);
+        const media::Image plate = rgbPlate(64, 640, ext == ".png" ? media::PixelType::UInt8 : media::PixelType::Half,
+                                            ext == ".png" ? media::kSrgb : media::kLinear);
+        writeImageAtomically(path("in" + ext), plate, {});
+        media::cancelFlag().store(true);
+        EXPECT_THROW(media::readImage(path("in" + ext)), media::Cancelled);
+        EXPECT_THROW(writeImageAtomically(path("out" + ext), plate, {}), media::Cancelled);
+        media::cancelFlag().store(false);
+        EXPECT_THAT(filesIn(dir_.string()), ::testing::ElementsAre("in" + ext));
+        fs::remove(path("in" + ext));
+    }
 }
 
 // --------------------------------------------------------------------------

@@ -69,6 +69,27 @@ RunResult Running::wait()
     while (waitpid(pid_, &raw, 0) < 0)
         if (errno != EINTR)
             throw std::runtime_error("lost the child process");
+    return finished(raw);
+}
+
+std::optional<RunResult> Running::waitFor(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int raw = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid_, &raw, WNOHANG);
+        if (done == pid_)
+            return finished(raw);
+        if (done < 0 && errno != EINTR)
+            throw std::runtime_error("lost the child process");
+        if (std::chrono::steady_clock::now() >= deadline)
+            return std::nullopt;
+        usleep(5000);
+    }
+}
+
+RunResult Running::finished(int raw)
+{
     pid_ = -1;
     RunResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);

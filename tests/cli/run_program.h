@@ -4,6 +4,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -20,8 +23,12 @@ public:
     pid_t pid() const { return pid_; }
     void signal(int sig);
     RunResult wait();
+    // The result if the program ends within `limit`; otherwise it keeps
+    // running (and is killed with the Running).
+    std::optional<RunResult> waitFor(std::chrono::milliseconds limit);
 
 private:
+    RunResult finished(int raw);
     pid_t pid_ = -1;
     std::string outPath_, errPath_;
 };
