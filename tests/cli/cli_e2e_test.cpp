@@ -382,6 +382,7 @@ const BadInput kBadInputs[] = {
     {"BadAlignment", {"render", "a", "--align", "middle", "-o", "@"}, 2, "bad alignment \"middle\""},
     {"BadDownsample", {"render", "a", "--downsample", "2/1", "-o", "@"}, 2, "bad downsample ratio"},
     {"BadPlate", {"render", "a", "--plate", "0x10", "-o", "@"}, 2, "bad plate size \"0x10\""},
+    {"OutputIsADirectory", {"render", "a", "-o", "/tmp"}, 1, "cannot write \"/tmp\": it is a directory"},
     {"PlateTooLargeForTheHost",
      {"render", "a", "--plate", "32767x32767", "--composite", "-o", "@"},
      1,
