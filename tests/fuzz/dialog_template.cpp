@@ -1,12 +1,11 @@
 // Dialog templates as a module's resources may hold them: parsed, and when
 // well-formed run as a dialog that the user walks away from. Every fault
 // must be a TemplateError or a refused dialog; no window may be left.
+#include "require.h"
 #include "dialog_template.h"
 #include "scripted_user.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <span>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -20,9 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     runDialogTemplate(bytes, nullptr, nullptr, 0);
     clearDialogReports();
-    if (liveWindows() != 0) {
-        std::fprintf(stderr, "fault: a window outlived its dialog\n");
-        std::abort();
-    }
+    qmtest::require(liveWindows() == 0, "a window outlived its dialog");
     return 0;
 }

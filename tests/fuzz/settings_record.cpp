@@ -4,6 +4,7 @@
 // bytes after the record choose the render's settings. Every path must end
 // with the module's own answer and with nothing held: no handle, lock,
 // world, port, window or device context.
+#include "require.h"
 #include "host.h"
 #include "record/stored_record.h"
 #include "scripted_user.h"
@@ -30,15 +31,9 @@ corvane::Host &host()
     return *h;
 }
 
-void require(bool held, const char *what)
-{
-    if (!held) {
-        std::fprintf(stderr, "fault: %s\n", what);
-        std::abort();
-    }
-}
-
 } // namespace
+
+using qmtest::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

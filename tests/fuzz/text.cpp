@@ -1,25 +1,14 @@
 // Text crossing between the user's UTF-8, the templates' UTF-16 and the
 // module's Windows-1252: every conversion either refuses with a message or
 // gives text that converts back to what it was.
+#include "require.h"
 #include "text/encoding.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <span>
 #include <string>
 
-namespace {
-
-void require(bool held, const char *what)
-{
-    if (!held) {
-        std::fprintf(stderr, "fault: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
+using qmtest::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -1,3 +1,4 @@
+#include "geometry.h"
 #include "fake_porting.h"
 #include "render/render.h"
 
@@ -10,16 +11,6 @@
 using namespace qmtest;
 
 namespace {
-
-constexpr Fixed F(double v)
-{
-    return static_cast<Fixed>(v * 65536.0);
-}
-
-bool operator==(const QdRect &a, const QdRect &b)
-{
-    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
-}
 
 std::vector<std::string> CallsStartingWith(const std::string &prefix)
 {

@@ -1,23 +1,11 @@
+#include "geometry.h"
 #include "render/render.h"
 
 #include <gtest/gtest.h>
 
+using namespace qmtest;
+
 namespace {
-
-constexpr Fixed F(double v)
-{
-    return static_cast<Fixed>(v * 65536.0);
-}
-
-bool operator==(const QdRect &a, const QdRect &b)
-{
-    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
-}
-
-bool operator==(const FixedRect &a, const FixedRect &b)
-{
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
 
 struct ToQdCase {
     FixedRect in;

@@ -1,6 +1,7 @@
 // Whole renders through `main` with the stand-in host, the porting library
 // and real fonts; every suite also runs with the library moving every
 // unlocked block on each call.
+#include "geometry.h"
 #include "host.h"
 #include "render/render.h"
 
@@ -19,12 +20,9 @@ using corvane::RenderSettings;
 using corvane::Service;
 using corvane::World;
 
-namespace {
+using namespace qmtest;
 
-constexpr Fixed F(double v)
-{
-    return static_cast<Fixed>(v * 65536.0);
-}
+namespace {
 
 bool Same(const HostPixel &a, const HostPixel &b)
 {
