@@ -235,6 +235,7 @@ TEST_F(Handles, StringConversionRoundTrips)
 }
 
 struct SectCase {
+    const char *what;
     QdRect a, b, out;
     uint8_t nonEmpty;
 };
@@ -242,13 +243,14 @@ struct SectCase {
 TEST_F(Handles, SectRectTable)
 {
     const SectCase cases[] = {
-        {{0, 0, 10, 10}, {5, 5, 20, 20}, {5, 5, 10, 10}, 1},
-        {{0, 0, 10, 10}, {10, 0, 20, 10}, {0, 0, 0, 0}, 0}, // touching edges: empty
-        {{0, 0, 10, 10}, {2, 3, 4, 5}, {2, 3, 4, 5}, 1},
-        {{5, 5, 5, 10}, {0, 0, 10, 10}, {0, 0, 0, 0}, 0}, // empty input
-        {{-8, -8, -2, -2}, {-4, -6, 4, 4}, {-4, -6, -2, -2}, 1},
+        {"overlapping", {0, 0, 10, 10}, {5, 5, 20, 20}, {5, 5, 10, 10}, 1},
+        {"touching edges: empty", {0, 0, 10, 10}, {10, 0, 20, 10}, {0, 0, 0, 0}, 0},
+        {"one inside the other", {0, 0, 10, 10}, {2, 3, 4, 5}, {2, 3, 4, 5}, 1},
+        {"an empty operand", {5, 5, 5, 10}, {0, 0, 10, 10}, {0, 0, 0, 0}, 0},
+        {"negative coordinates", {-8, -8, -2, -2}, {-4, -6, 4, 4}, {-4, -6, -2, -2}, 1},
     };
     for (const SectCase &sc : cases) {
+        SCOPED_TRACE(sc.what);
         QdRect out{1, 1, 1, 1};
         EXPECT_EQ(SectRect(&sc.a, &sc.b, &out), sc.nonEmpty);
         EXPECT_EQ(std::memcmp(&out, &sc.out, sizeof out), 0)

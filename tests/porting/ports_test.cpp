@@ -72,6 +72,7 @@ TEST_F(Ports, BitOrderAndColourSense)
 }
 
 struct FillCase {
+    const char *what;
     uint8_t pattern; // every row of the pattern
     int32_t fore, back;
     uint8_t expectByte;
@@ -81,10 +82,13 @@ struct FillCase {
 TEST_F(Ports, FillRectPatternSense)
 {
     const FillCase cases[] = {
-        {0xFF, blackColor, whiteColor, 0xFF}, {0x00, blackColor, whiteColor, 0x00},
-        {0x00, whiteColor, blackColor, 0xFF}, // white pattern erases to the back colour
-        {0xFF, whiteColor, blackColor, 0x00}, {0xAA, blackColor, whiteColor, 0xAA},
-        {0xAA, whiteColor, blackColor, 0x55}, {0x0F, 205, whiteColor, 0x0F}, // any colour but white is a 1 bit
+        {"solid black on white", 0xFF, blackColor, whiteColor, 0xFF},
+        {"clear pattern, black on white", 0x00, blackColor, whiteColor, 0x00},
+        {"white pattern erases to the back colour", 0x00, whiteColor, blackColor, 0xFF},
+        {"solid white on black", 0xFF, whiteColor, blackColor, 0x00},
+        {"stripes, black on white", 0xAA, blackColor, whiteColor, 0xAA},
+        {"stripes, white on black", 0xAA, whiteColor, blackColor, 0x55},
+        {"any colour but white is a 1 bit", 0x0F, 205, whiteColor, 0x0F},
     };
     for (const FillCase &fc : cases) {
         Offscreen off(16, 8);
@@ -98,8 +102,7 @@ TEST_F(Ports, FillRectPatternSense)
         const auto *base = reinterpret_cast<const uint8_t *>(off.pixMap().baseAddr);
         for (int v = 0; v < 8; ++v)
             for (int i = 0; i < 2; ++i)
-                ASSERT_EQ(base[v * off.rowBytes() + i], fc.expectByte)
-                    << "pattern " << int(fc.pattern) << " fore " << fc.fore << " row " << v;
+                ASSERT_EQ(base[v * off.rowBytes() + i], fc.expectByte) << fc.what << ", row " << v;
     }
 }
 

@@ -8,6 +8,7 @@ using namespace qmtest;
 namespace {
 
 struct ToQdCase {
+    const char *what;
     FixedRect in;
     QdRect out; // top, left, bottom, right
 };
@@ -15,16 +16,17 @@ struct ToQdCase {
 TEST(FixedToQdRect, RoundsOutwardTowardMinusInfinity)
 {
     const ToQdCase cases[] = {
-        {{F(78.5), F(32.0), F(125.5), F(68.0)}, {32, 78, 68, 126}},
-        {{F(-0.5), F(-0.5), F(-0.5), F(-0.5)}, {-1, -1, 0, 0}},
-        {{F(0), F(0), F(44.0), F(36.0)}, {0, 0, 36, 44}},
-        {{F(1.0) + 1, F(2.0) - 1, F(3.0) + 1, F(4.0) - 1}, {1, 1, 4, 4}},
-        {{INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN}, {-32768, -32768, -32768, -32768}},
+        {"a fractional box", {F(78.5), F(32.0), F(125.5), F(68.0)}, {32, 78, 68, 126}},
+        {"a negative half", {F(-0.5), F(-0.5), F(-0.5), F(-0.5)}, {-1, -1, 0, 0}},
+        {"whole edges", {F(0), F(0), F(44.0), F(36.0)}, {0, 0, 36, 44}},
+        {"one unit inside whole edges", {F(1.0) + 1, F(2.0) - 1, F(3.0) + 1, F(4.0) - 1}, {1, 1, 4, 4}},
+        {"the least Fixed value", {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN}, {-32768, -32768, -32768, -32768}},
         // 32767.5 rounds up to 32768, which no 16-bit edge holds: it stays 32767, not -32768.
-        {{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}, {32767, 32767, 32767, 32767}},
-        {{F(-32768.0), 0, F(32767.0), F(32767.0) + 1}, {0, -32768, 32767, 32767}},
+        {"the greatest Fixed value", {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}, {32767, 32767, 32767, 32767}},
+        {"the ends of the 16-bit range", {F(-32768.0), 0, F(32767.0), F(32767.0) + 1}, {0, -32768, 32767, 32767}},
     };
     for (const ToQdCase &c : cases) {
+        SCOPED_TRACE(c.what);
         QdRect out{};
         FixedToQdRect(&c.in, &out);
         EXPECT_TRUE(out == c.out) << c.in.left << "," << c.in.top << "," << c.in.right << "," << c.in.bottom << " -> "
@@ -49,6 +51,7 @@ TEST(QdToFixedRect, WidensWithSignAndRoundTrips)
 }
 
 struct SectCase {
+    const char *what;
     FixedRect a, b;
     bool nonEmpty;
     FixedRect out;
@@ -57,17 +60,22 @@ struct SectCase {
 TEST(SectFixedRect, IntersectsAndReportsEmptiness)
 {
     const SectCase cases[] = {
-        {{F(78.5), F(32), F(122.5), F(68)}, {0, 0, F(640), F(480)}, true, {F(78.5), F(32), F(122.5), F(68)}},
-        {{F(-10), F(-5), F(10), F(5)}, {0, 0, F(640), F(480)}, true, {0, 0, F(10), F(5)}},
+        {"inside the frame",
+         {F(78.5), F(32), F(122.5), F(68)},
+         {0, 0, F(640), F(480)},
+         true,
+         {F(78.5), F(32), F(122.5), F(68)}},
+        {"over the frame's corner", {F(-10), F(-5), F(10), F(5)}, {0, 0, F(640), F(480)}, true, {0, 0, F(10), F(5)}},
         // Touching edges: empty, with right equal to left.
-        {{0, 0, F(10), F(10)}, {F(10), 0, F(20), F(10)}, false, {F(10), 0, F(10), F(10)}},
+        {"touching edges", {0, 0, F(10), F(10)}, {F(10), 0, F(20), F(10)}, false, {F(10), 0, F(10), F(10)}},
         // An empty operand.
-        {{F(5), 0, F(5), F(10)}, {0, 0, F(20), F(20)}, false, {F(5), 0, F(5), F(10)}},
-        {{0, F(5), F(10), F(4)}, {0, 0, F(20), F(20)}, false, {0, F(5), F(10), F(4)}},
+        {"an empty first operand", {F(5), 0, F(5), F(10)}, {0, 0, F(20), F(20)}, false, {F(5), 0, F(5), F(10)}},
+        {"a first operand upside down", {0, F(5), F(10), F(4)}, {0, 0, F(20), F(20)}, false, {0, F(5), F(10), F(4)}},
         // Disjoint: clamped edges are still written.
-        {{0, 0, F(1), F(1)}, {F(3), F(3), F(4), F(4)}, false, {F(3), F(3), F(1), F(1)}},
+        {"disjoint", {0, 0, F(1), F(1)}, {F(3), F(3), F(4), F(4)}, false, {F(3), F(3), F(1), F(1)}},
     };
     for (const SectCase &c : cases) {
+        SCOPED_TRACE(c.what);
         FixedRect out{1, 2, 3, 4};
         EXPECT_EQ(SectFixedRect(&c.a, &c.b, &out), c.nonEmpty);
         EXPECT_TRUE(out == c.out);
