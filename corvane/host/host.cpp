@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <ostream>
 
 namespace corvane {
@@ -20,24 +21,49 @@ constexpr size_t kPatternOffset = 118;
 // Every host alive, oldest first, and the hosts inside `main` (one thread of
 // control, as the host contract has it; nested only if a module re-enters).
 // Made on first use and never destroyed, so hosts living in static storage
-// find them whatever the order of construction and destruction.
-std::vector<Host::Impl *> &hosts()
+// find them whatever the order of construction and destruction. Services
+// may run on pool threads while another thread makes or ends a host, so the
+// lists are read and changed under one lock.
+struct Registry {
+    std::mutex mutex;
+    std::vector<Host::Impl *> hosts;
+    std::vector<Host::Impl *> running;
+};
+Registry &registry()
 {
-    static auto *list = new std::vector<Host::Impl *>;
-    return *list;
-}
-std::vector<Host::Impl *> &running()
-{
-    static auto *list = new std::vector<Host::Impl *>;
-    return *list;
+    static auto *r = new Registry;
+    return *r;
 }
 
 } // namespace
 
-Host::Impl *implFrom(EffectRef ref)
+constinit thread_local CallTally *tCallTally = nullptr;
+
+CallTally::CallTally(Host::Impl *owner) : impl(owner), previous(tCallTally)
+{
+    tCallTally = this;
+}
+
+CallTally::~CallTally()
+{
+    tCallTally = previous;
+    for (size_t i = 0; i < counts.size(); ++i)
+        if (counts[i])
+            impl->callCounts[i].fetch_add(counts[i], std::memory_order_relaxed);
+}
+
+ThreadPool &Host::Impl::workers()
+{
+    if (!pool || pool->threads() != threads)
+        pool = std::make_unique<ThreadPool>(threads, *module);
+    return *pool;
+}
+
+Host::Impl *findImpl(EffectRef ref)
 {
     auto *p = reinterpret_cast<Host::Impl *>(ref);
-    for (Host::Impl *h : hosts())
+    std::lock_guard lock(registry().mutex);
+    for (Host::Impl *h : registry().hosts)
         if (h == p)
             return p;
     return nullptr;
@@ -45,16 +71,19 @@ Host::Impl *implFrom(EffectRef ref)
 
 Host::Impl *activeImpl()
 {
-    if (!running().empty())
-        return running().back();
-    return hosts().empty() ? nullptr : hosts().back();
+    Registry &r = registry();
+    std::lock_guard lock(r.mutex);
+    if (!r.running.empty())
+        return r.running.back();
+    return r.hosts.empty() ? nullptr : r.hosts.back();
 }
 
 Host::Impl *implOwningHandle(Handle h)
 {
     if (!h)
         return nullptr;
-    for (Host::Impl *impl : hosts())
+    std::lock_guard lock(registry().mutex);
+    for (Host::Impl *impl : registry().hosts)
         if (impl->handles.count(h))
             return impl;
     return nullptr;
@@ -62,7 +91,8 @@ Host::Impl *implOwningHandle(Handle h)
 
 TableEntry *findTable(StringTableRef ref, Host::Impl **owner)
 {
-    for (Host::Impl *impl : hosts())
+    std::lock_guard lock(registry().mutex);
+    for (Host::Impl *impl : registry().hosts)
         for (TableEntry &t : impl->tables)
             if (t.info.ref == ref) {
                 *owner = impl;
@@ -109,13 +139,15 @@ std::ostream &operator<<(std::ostream &os, const LiveCounts &c)
 // ---------------------------------------------------------------------------
 // Host
 
-Host::Host(const std::string &modulePath) : impl_(std::make_unique<Impl>())
+Host::Host(const std::string &modulePath, int32_t threads) : impl_(std::make_unique<Impl>())
 {
     impl_->owner = this;
     impl_->module = loadModule(modulePath);
     impl_->main = impl_->module->entry();
     installServices(*impl_);
-    hosts().push_back(impl_.get());
+    setThreads(threads);
+    std::lock_guard lock(registry().mutex);
+    registry().hosts.push_back(impl_.get());
 }
 
 Host::~Host()
@@ -131,17 +163,29 @@ Host::~Host()
         // A destructor has no one to report to; what is left is released below.
     }
     impl_->releaseEverything();
-    hosts().erase(std::remove(hosts().begin(), hosts().end(), impl_.get()), hosts().end());
+    {
+        Registry &r = registry();
+        std::lock_guard lock(r.mutex);
+        r.hosts.erase(std::remove(r.hosts.begin(), r.hosts.end(), impl_.get()), r.hosts.end());
+    }
+    impl_->pool.reset(); // its threads may hold the module's per-thread state
     impl_->module.reset();
 }
 
 int32_t Host::callMain(int32_t cmd, ParamDef **params, EffectWorld *output)
 {
-    running().push_back(impl_.get());
+    Registry &r = registry();
+    {
+        std::lock_guard lock(r.mutex);
+        r.running.push_back(impl_.get());
+    }
     ++impl_->mainDepth;
     const int32_t result = impl_->main(cmd, &impl_->in, &impl_->out, params, output);
     --impl_->mainDepth;
-    running().pop_back();
+    {
+        std::lock_guard lock(r.mutex);
+        r.running.pop_back();
+    }
     impl_->releaseTransientPorts();
     if (impl_->pending) {
         std::exception_ptr e = impl_->pending;
@@ -295,7 +339,7 @@ void Host::cancelAtCheck(int32_t n, int32_t value)
 {
     if (n < 1)
         throw HostError("cancelAtCheck: the call number counts from 1");
-    impl_->cancelAt = impl_->callCounts[static_cast<size_t>(Service::CheckAbort)] + n;
+    impl_->cancelAt = impl_->calls(Service::CheckAbort) + n;
     impl_->cancelAtValue = value ? value : 1;
 }
 
@@ -315,6 +359,19 @@ void Host::setProgress(ProgressFn fn)
     impl_->progress = std::move(fn);
 }
 
+void Host::setThreads(int32_t threads)
+{
+    if (threads < 0 || threads > kMaxThreads)
+        throw HostError("setThreads: " + std::to_string(threads) + " threads (0 to " + std::to_string(kMaxThreads) +
+                        ")");
+    impl_->threads = threads == 0 ? machineThreads() : threads;
+}
+
+int32_t Host::threads() const
+{
+    return impl_->threads;
+}
+
 void Host::failAt(Service service, int32_t n, int32_t error, bool partial)
 {
     if (n < 1)
@@ -325,8 +382,9 @@ void Host::failAt(Service service, int32_t n, int32_t error, bool partial)
         throw HostError("failAt: an injected failure needs a non-zero error");
     if (partial && service != Service::OpenStringTable)
         throw HostError("failAt: only OpenStringTable can fail after acquiring");
-    const auto i = static_cast<size_t>(service);
-    impl_->faults[i] = {impl_->callCounts[i] + n, error, partial};
+    Impl::Armed &a = impl_->armed[static_cast<size_t>(service)];
+    a.fault = {error, partial};
+    a.at.store(impl_->calls(service) + n, std::memory_order_relaxed);
 }
 
 void Host::failPortingAllocationAt(int32_t n)
@@ -343,25 +401,27 @@ void Host::setPortingHeapScramble(bool on)
 
 void Host::clearFaults()
 {
-    impl_->faults = {};
+    for (Impl::Armed &a : impl_->armed)
+        a.at.store(0, std::memory_order_relaxed);
     CorvaneClearFaults();
     clearCancel();
 }
 
 int32_t Host::calls(Service service) const
 {
-    return impl_->callCounts[static_cast<size_t>(service)];
+    return impl_->calls(service);
 }
 
 void Host::resetCalls()
 {
     // Pending faults keep their place relative to now.
-    for (size_t i = 0; i < impl_->faults.size(); ++i)
-        if (impl_->faults[i].at)
-            impl_->faults[i].at -= impl_->callCounts[i];
     if (impl_->cancelAt)
-        impl_->cancelAt -= impl_->callCounts[static_cast<size_t>(Service::CheckAbort)];
-    impl_->callCounts = {};
+        impl_->cancelAt -= impl_->calls(Service::CheckAbort);
+    for (size_t i = 0; i < impl_->armed.size(); ++i) {
+        const int32_t done = impl_->callCounts[i].exchange(0, std::memory_order_relaxed);
+        if (const int32_t at = impl_->armed[i].at.load(std::memory_order_relaxed))
+            impl_->armed[i].at.store(at - done, std::memory_order_relaxed);
+    }
 }
 
 LiveCounts Host::live() const

@@ -16,9 +16,15 @@
 //    transparent (all four bytes 0).
 //  - `copyWorld` copies one to one; when the two rectangles differ in size
 //    their common top-left part is copied.
-//  - `iterate` reports progress as (base + rows done, final) to the progress
-//    function, before the first row and after each row; a cancel (see
-//    `requestCancel`) stops it before the next row with the cancel value.
+//  - `iterate` shares the rows of a large area among the host's threads
+//    (pixel functions keep no state and write only their own pixel, so the
+//    order of visits does not change the result). It reports progress as
+//    (base + rows done, final) on the calling thread, before the first row
+//    and as rows finish, never going down; a cancel (see `requestCancel`)
+//    stops every thread before its next row with the cancel value. A pixel
+//    function's non-zero return stops the pass, and the error returned is
+//    the one a row-by-row visit would meet first. `fillWorld` and
+//    `copyWorld` share large areas the same way.
 //  - `formatString` and `copyString` write at most kReturnMessageSize bytes
 //    including the terminating zero; `%ld` reads a 32-bit value.
 #pragma once
@@ -39,6 +45,9 @@
 #include <vector>
 
 namespace corvane {
+
+// Most threads a host runs its per-pixel services on.
+inline constexpr int32_t kMaxThreads = 256;
 
 struct HostError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -208,8 +217,8 @@ using ProgressFn = std::function<void(int32_t current, int32_t total)>;
 class Host {
 public:
     // Loads the module (throws HostError with a clear message when the file
-    // is missing, not a module, or has no `main`).
-    explicit Host(const std::string &modulePath);
+    // is missing, not a module, or has no `main`). `threads` as in setThreads.
+    explicit Host(const std::string &modulePath, int32_t threads = 0);
     ~Host(); // tears down instances and the global state still live
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
@@ -253,9 +262,15 @@ public:
     void requestCancel(int32_t value = 1);
     void clearCancel();
     void setProgress(ProgressFn fn);
+    // Threads for the per-pixel services, the calling one included; 0 uses
+    // every core this process may run on (throws HostError beyond 0 to
+    // kMaxThreads). Not while a command runs.
+    void setThreads(int32_t threads);
+    int32_t threads() const;
 
     // Fault injection: the service's Nth call from now fails (1-based) with
-    // `error` (NewHandle answers null). DisposeWorld still releases the world
+    // `error` (NewHandle answers null). Counts and faults are exact whatever
+    // threads the calls come from; arm faults between commands. DisposeWorld still releases the world
     // it fails for. With `partial`, OpenStringTable opens the table and hands
     // out its value before failing.
     void failAt(Service service, int32_t n, int32_t error = -108, bool partial = false);

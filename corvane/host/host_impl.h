@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host.h"
+#include "thread_pool.h"
 
 #include <array>
 #include <atomic>
@@ -36,9 +37,14 @@ struct TableEntry {
 
 struct Host::Impl {
     struct Fault {
-        int32_t at = 0; // call number that fails; 0: none
         int32_t error = 0;
         bool partial = false;
+    };
+    // A fault waiting for its call: `at` is the call number that fails (0:
+    // none), taken by exactly one call even when pool threads race for it.
+    struct Armed {
+        std::atomic<int32_t> at{0};
+        Fault fault;
     };
 
     Host *owner = nullptr;
@@ -55,8 +61,8 @@ struct Host::Impl {
     std::vector<std::unique_ptr<Instance>> instances;
     std::vector<TableEntry> tables; // every table opened, in order
 
-    std::array<int32_t, kServiceCount> callCounts{};
-    std::array<Fault, kServiceCount> faults{};
+    std::array<std::atomic<int32_t>, kServiceCount> callCounts{};
+    std::array<Armed, kServiceCount> armed{};
     std::unordered_map<Handle, std::unique_ptr<HostBlock>> handles;
     std::unordered_map<const HostPixel *, HostWorld> worlds;
     // Ports over worlds the host did not make (input, output): released when
@@ -74,30 +80,73 @@ struct Host::Impl {
     std::exception_ptr pending;
     int32_t mainDepth = 0; // calls into the module's `main` under way
 
-    // Counts a call; returns the fault that fires on it, if any.
+    int32_t threads = 1;              // for per-pixel services, the calling thread included
+    std::unique_ptr<ThreadPool> pool; // made by the first pass that shares its rows
+    ThreadPool &workers();
+
+    // Counts a call; returns the fault that fires on it, if any. Safe on
+    // any thread.
     const Fault *hit(Service s)
     {
         const auto i = static_cast<size_t>(s);
-        ++callCounts[i];
-        Fault &f = faults[i];
-        if (f.at != 0 && callCounts[i] == f.at) {
-            fired = f;
-            f.at = 0;
-            return &fired;
+        Armed &a = armed[i];
+        int32_t at = a.at.load(std::memory_order_relaxed);
+        if (at == 0) {
+            count(i);
+            return nullptr;
         }
+        const int32_t n = callCounts[i].fetch_add(1, std::memory_order_relaxed) + 1;
+        if (n == at && a.at.compare_exchange_strong(at, 0, std::memory_order_relaxed))
+            return &a.fault; // stays as armed until the next failAt
         return nullptr;
     }
+    int32_t calls(Service s) const { return callCounts[static_cast<size_t>(s)].load(std::memory_order_relaxed); }
     void misuse(std::string what) { misuseLog.push_back(std::move(what)); }
     void prepareOut(); // clears outFlags and returnMessage
     void releaseTransientPorts();
     void releaseEverything(); // what a module left behind, at shutdown
 
 private:
-    Fault fired;
+    inline void count(size_t service);
 };
 
-// The host a service call belongs to.
-Host::Impl *implFrom(EffectRef ref);
+// Calls that one thread makes during a pass of a per-pixel service, added to
+// the host's counts when the pass ends, so that threads sharing a pass do not
+// contend for one counter on every pixel.
+struct CallTally {
+    Host::Impl *impl = nullptr;
+    std::array<int32_t, kServiceCount> counts{};
+    explicit CallTally(Host::Impl *owner);
+    ~CallTally(); // adds the counts and restores the thread's previous tally
+    CallTally(const CallTally &) = delete;
+    CallTally &operator=(const CallTally &) = delete;
+
+private:
+    CallTally *previous;
+};
+
+// The tally of the pass this thread is working on; null outside passes.
+extern constinit thread_local CallTally *tCallTally;
+
+void Host::Impl::count(size_t service)
+{
+    CallTally *t = tCallTally;
+    if (t && t->impl == this)
+        ++t->counts[service];
+    else
+        callCounts[service].fetch_add(1, std::memory_order_relaxed);
+}
+
+// The host a service call belongs to, or null: found at once on a thread
+// working on one of its passes, else looked up among the live hosts.
+Host::Impl *findImpl(EffectRef ref);
+inline Host::Impl *implFrom(EffectRef ref)
+{
+    CallTally *t = tCallTally;
+    if (t && reinterpret_cast<EffectRef>(t->impl) == ref)
+        return t->impl;
+    return findImpl(ref);
+}
 // For services that carry no effect reference: the host running a command,
 // else the most recently created host still alive.
 Host::Impl *activeImpl();

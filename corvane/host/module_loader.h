@@ -23,6 +23,14 @@ public:
     virtual ~LoadedModule() = default;
     virtual EffectMainFn entry() const = 0;
     virtual const std::string &path() const = 0;
+    // Runs fn(arg) on the calling thread, set up to call the module's code
+    // (its pixel functions) from a thread other than the one calling `main`.
+    // False when this thread cannot be set up; fn has not run then.
+    virtual bool runOnThread(void (*fn)(void *), void *arg) const
+    {
+        fn(arg);
+        return true;
+    }
 };
 
 class ModuleLoader {

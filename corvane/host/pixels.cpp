@@ -1,23 +1,37 @@
 // Per-pixel services: sampleAt, copyWorld, fillWorld, iterate. These run once
-// per pixel or per row of a render, so they take row pointers once and do
-// no allocation.
+// per pixel or per row of a render, so each call finds its host and checks
+// its worlds once, works a row at a time with no allocation, and shares the
+// rows of a large area among the host's threads.
 #include "host_impl.h"
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace corvane {
 namespace {
 
 constexpr int32_t kParamErr = -50;
 
+// Below this many pixels per thread, waking a thread costs more than it saves.
+constexpr int64_t kPixelsPerThread = 32768;
+// Rows are handed out in this many pieces per thread, so a thread slowed by
+// other work on its core takes fewer of them.
+constexpr int32_t kPiecesPerThread = 4;
+
 // Half-open box in world coordinates.
 struct Box {
     int32_t left, top, right, bottom;
     bool empty() const { return right <= left || bottom <= top; }
+    int64_t pixels() const { return int64_t(right - left) * (bottom - top); }
 };
 
-bool usable(const EffectWorld *w)
+inline bool usable(const EffectWorld *w)
 {
     if (!w || w->width < 0 || w->height < 0)
         return false;
@@ -48,6 +62,49 @@ Box clipTo(Box b, const EffectWorld *w)
     return {std::max(b.left, 0), std::max(b.top, 0), std::min(b.right, w->width), std::min(b.bottom, w->height)};
 }
 
+// Threads besides the caller worth waking for an area.
+int32_t helpersFor(const Host::Impl *impl, const Box &b)
+{
+    if (!impl)
+        return 0;
+    const int64_t threads = std::min<int64_t>({impl->threads, b.pixels() / kPixelsPerThread, b.bottom - b.top});
+    return static_cast<int32_t>(std::max<int64_t>(threads - 1, 0));
+}
+
+int32_t pieceRows(int32_t rows, int32_t threads)
+{
+    return std::max(1, rows / (threads * kPiecesPerThread));
+}
+
+// Runs rowFn(y) for every row of [top, bottom), on the caller and `helpers`
+// pool threads. For work that cannot fail and calls no module code.
+template <class RowFn> void eachRow(Host::Impl *impl, int32_t helpers, int32_t top, int32_t bottom, RowFn rowFn)
+{
+    if (helpers == 0) {
+        for (int32_t y = top; y < bottom; ++y)
+            rowFn(y);
+        return;
+    }
+    struct Shared {
+        RowFn *rowFn;
+        std::atomic<int32_t> next;
+        int32_t bottom, piece;
+    } shared{&rowFn, {top}, bottom, pieceRows(bottom - top, helpers + 1)};
+    impl->workers().run(
+        helpers,
+        [](void *arg) {
+            Shared &s = *static_cast<Shared *>(arg);
+            for (;;) {
+                const int32_t first = s.next.fetch_add(s.piece, std::memory_order_relaxed);
+                if (first >= s.bottom)
+                    return;
+                for (int32_t y = first, end = std::min(first + s.piece, s.bottom); y < end; ++y)
+                    (*s.rowFn)(y);
+            }
+        },
+        &shared);
+}
+
 // Weights are in 1/256 pixel; both channel pairs of a pixel are weighted at
 // once in the halves of a 32-bit word (each half stays below 2^16).
 inline uint32_t lerpPair(uint32_t a, uint32_t b, uint32_t w)
@@ -58,6 +115,10 @@ inline uint32_t lerpPair(uint32_t a, uint32_t b, uint32_t w)
 
 inline uint32_t lerpPixel(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11, uint32_t wx, uint32_t wy)
 {
+    // Equal neighbours interpolate to themselves exactly: text coverage is
+    // mostly all or nothing.
+    if (p00 == p10 && p00 == p01 && p00 == p11)
+        return p00;
     constexpr uint32_t kEven = 0x00FF00FFu;
     const uint32_t even = lerpPair(lerpPair(p00 & kEven, p10 & kEven, wx), lerpPair(p01 & kEven, p11 & kEven, wx), wy);
     const uint32_t odd = lerpPair(lerpPair((p00 >> 8) & kEven, (p10 >> 8) & kEven, wx),
@@ -65,14 +126,24 @@ inline uint32_t lerpPixel(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11
     return even | (odd << 8);
 }
 
-inline uint32_t word(const HostPixel &p)
+inline uint32_t word(const HostPixel *p)
 {
     uint32_t v;
-    std::memcpy(&v, &p, 4);
+    std::memcpy(&v, p, 4);
     return v;
 }
 
-int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixel *out)
+// Weights of a 16.16 position: the nearest 1/256 of its fraction; a fraction
+// that rounds up to a whole pixel lands on it exactly.
+inline uint32_t weight(Fixed v)
+{
+    return ((static_cast<uint32_t>(v) & 0xFFFFu) + 128) >> 8;
+}
+
+// Every call that the fast path below leaves: counted through the host,
+// checked in full, and sampled at the world's edges, where neighbours
+// outside the world count as transparent.
+__attribute__((noinline)) int32_t sampleChecked(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixel *out)
 {
     if (Host::Impl *impl = implFrom(ref)) {
         if (const auto *f = impl->hit(Service::SampleAt)) {
@@ -83,39 +154,56 @@ int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixe
     }
     if (!out)
         return kParamErr;
-    if (!block || !usable(block->src)) {
+    const EffectWorld *w = block ? block->src : nullptr;
+    if (!usable(w)) {
         *out = {};
         return kParamErr;
     }
-    const EffectWorld *w = block->src;
     const int32_t ix = x >> 16, iy = y >> 16; // toward -infinity
-    const uint32_t fx = static_cast<uint32_t>(x) & 0xFFFFu, fy = static_cast<uint32_t>(y) & 0xFFFFu;
     if (ix < -1 || iy < -1 || ix >= w->width || iy >= w->height) {
         *out = {};
         return 0;
     }
     const bool hasLeft = ix >= 0, hasRight = ix + 1 < w->width;
     const bool hasTop = iy >= 0, hasBottom = iy + 1 < w->height;
-    const HostPixel *rowTop = hasTop ? rowOf(w, iy) : nullptr;
-    const HostPixel *rowBottom = hasBottom ? rowOf(w, iy + 1) : nullptr;
-    if (fx == 0 && fy == 0) {
-        *out = hasTop && hasLeft ? rowTop[ix] : HostPixel{};
-        return 0;
-    }
-    // Nearest 1/256; a fraction that rounds up to a whole pixel lands on it exactly.
-    const uint32_t wx = (fx + 128) >> 8, wy = (fy + 128) >> 8;
-    const uint32_t p00 = hasTop && hasLeft ? word(rowTop[ix]) : 0;
-    const uint32_t p10 = hasTop && hasRight ? word(rowTop[ix + 1]) : 0;
-    const uint32_t p01 = hasBottom && hasLeft ? word(rowBottom[ix]) : 0;
-    const uint32_t p11 = hasBottom && hasRight ? word(rowBottom[ix + 1]) : 0;
-    const uint32_t v = lerpPixel(p00, p10, p01, p11, wx, wy);
+    const HostPixel *top = hasTop ? rowOf(w, iy) : nullptr;
+    const HostPixel *bottom = hasBottom ? rowOf(w, iy + 1) : nullptr;
+    const uint32_t v = lerpPixel(hasTop && hasLeft ? word(top + ix) : 0, hasTop && hasRight ? word(top + ix + 1) : 0,
+                                 hasBottom && hasLeft ? word(bottom + ix) : 0,
+                                 hasBottom && hasRight ? word(bottom + ix + 1) : 0, weight(x), weight(y));
     std::memcpy(out, &v, 4);
     return 0;
 }
 
+int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixel *out)
+{
+    // Once per pixel of a transfer, so the common call takes a short path: a
+    // pass of this thread's host with no fault armed, a world with its rows
+    // in order, and four neighbours inside it.
+    constexpr auto kService = static_cast<size_t>(Service::SampleAt);
+    CallTally *t = tCallTally;
+    const EffectWorld *w = block ? block->src : nullptr;
+    if (t && reinterpret_cast<EffectRef>(t->impl) == ref && out && w && w->data &&
+        t->impl->armed[kService].at.load(std::memory_order_relaxed) == 0) {
+        const int32_t ix = x >> 16, iy = y >> 16; // toward -infinity
+        if (ix >= 0 && iy >= 0 && ix < w->width - 1 && iy < w->height - 1 &&
+            w->rowBytes >= static_cast<int64_t>(w->width) * 4) {
+            ++t->counts[kService];
+            const HostPixel *top = rowOf(w, iy) + ix;
+            const HostPixel *bottom = rowOf(w, iy + 1) + ix;
+            const uint32_t v =
+                lerpPixel(word(top), word(top + 1), word(bottom), word(bottom + 1), weight(x), weight(y));
+            std::memcpy(out, &v, 4);
+            return 0;
+        }
+    }
+    return sampleChecked(ref, x, y, block, out);
+}
+
 int32_t copyWorld(EffectRef ref, EffectWorld *src, EffectWorld *dst, const QdRect *srcRect, const QdRect *dstRect)
 {
-    if (Host::Impl *impl = implFrom(ref))
+    Host::Impl *impl = implFrom(ref);
+    if (impl)
         if (const auto *f = impl->hit(Service::CopyWorld))
             return f->error;
     if (!usable(src) || !usable(dst))
@@ -133,19 +221,33 @@ int32_t copyWorld(EffectRef ref, EffectWorld *src, EffectWorld *dst, const QdRec
     if (i1 <= i0 || j1 <= j0)
         return 0;
     const size_t bytes = static_cast<size_t>(i1 - i0) * sizeof(HostPixel);
+    const auto from = [&](int32_t j) { return rowOf(src, s.top + j) + s.left + i0; };
+    const auto to = [&](int32_t j) { return rowOf(dst, d.top + j) + d.left + i0; };
+    const auto span = [&](auto row) {
+        const char *a = reinterpret_cast<const char *>(row(j0)), *b = reinterpret_cast<const char *>(row(j1 - 1));
+        return std::make_pair(std::min(a, b), std::max(a, b) + bytes);
+    };
+    const auto [srcFirst, srcEnd] = span(from);
+    const auto [dstFirst, dstEnd] = span(to);
+    if (srcEnd <= dstFirst || dstEnd <= srcFirst) {
+        // Apart in memory: rows in any order, on any thread.
+        const Box area{i0, j0, i1, j1};
+        eachRow(impl, helpersFor(impl, area), j0, j1, [&](int32_t j) { std::memcpy(to(j), from(j), bytes); });
+        return 0;
+    }
     // Within one buffer a downward copy must start from the bottom row.
-    const bool upward =
-        reinterpret_cast<char *>(rowOf(dst, d.top + j0)) > reinterpret_cast<char *>(rowOf(src, s.top + j0));
+    const bool upward = reinterpret_cast<char *>(to(j0)) > reinterpret_cast<char *>(from(j0));
     for (int32_t n = 0; n < j1 - j0; ++n) {
         const int32_t j = upward ? j1 - 1 - n : j0 + n;
-        std::memmove(rowOf(dst, d.top + j) + d.left + i0, rowOf(src, s.top + j) + s.left + i0, bytes);
+        std::memmove(to(j), from(j), bytes);
     }
     return 0;
 }
 
 int32_t fillWorld(EffectRef ref, const HostPixel *colour, const QdRect *rect, EffectWorld *world)
 {
-    if (Host::Impl *impl = implFrom(ref))
+    Host::Impl *impl = implFrom(ref);
+    if (impl)
         if (const auto *f = impl->hit(Service::FillWorld))
             return f->error;
     if (!colour || !usable(world))
@@ -154,10 +256,120 @@ int32_t fillWorld(EffectRef ref, const HostPixel *colour, const QdRect *rect, Ef
     if (b.empty())
         return 0;
     const HostPixel c = *colour;
-    for (int32_t y = b.top; y < b.bottom; ++y)
-        std::fill_n(rowOf(world, y) + b.left, b.right - b.left, c);
+    const size_t count = static_cast<size_t>(b.right - b.left);
+    const bool bytewise = c.alpha == c.red && c.alpha == c.green && c.alpha == c.blue;
+    eachRow(impl, helpersFor(impl, b), b.top, b.bottom, [&](int32_t y) {
+        HostPixel *row = rowOf(world, y) + b.left;
+        if (bytewise)
+            std::memset(row, c.alpha, count * sizeof(HostPixel));
+        else
+            std::fill_n(row, count, c);
+    });
     return 0;
 }
+
+// One iterate call, shared by the threads that visit its rows.
+struct Visit {
+    Host::Impl *impl = nullptr;
+    PixelFunc fn = nullptr;
+    void *refcon = nullptr;
+    EffectWorld *src = nullptr, *dst = nullptr;
+    Box area{};
+    int32_t piece = 1;
+    std::thread::id caller = std::this_thread::get_id();
+    int32_t progressBase = 0, progressFinal = 0;
+
+    std::atomic<int32_t> next{0};     // first row of the next piece to hand out
+    std::atomic<int32_t> rowsDone{0}; // for progress
+    // The earliest row at which a thread stopped (cancel or error) and why;
+    // rows below it are still visited, rows after it need not be.
+    std::atomic<int32_t> stopRow{INT32_MAX};
+    std::mutex stopMutex;
+    int32_t stopValue = 0;
+    std::atomic<bool> halted{false}; // an exception: every thread stops
+    std::exception_ptr thrown;
+    int32_t reported = -1; // the caller's last progress report
+
+    void stop(int32_t row, int32_t value)
+    {
+        std::lock_guard lock(stopMutex);
+        if (row < stopRow.load(std::memory_order_relaxed)) {
+            stopRow.store(row, std::memory_order_relaxed);
+            stopValue = value;
+        }
+    }
+    void halt(std::exception_ptr e)
+    {
+        std::lock_guard lock(stopMutex);
+        if (!thrown)
+            thrown = std::move(e);
+        halted.store(true, std::memory_order_relaxed);
+    }
+    // Progress to the host's function, from the calling thread only.
+    void report(int32_t done)
+    {
+        if (done <= reported || !impl || !impl->progress)
+            return;
+        reported = done;
+        impl->progress(progressBase + done, progressFinal);
+    }
+
+    int32_t visitRow(int32_t y) const
+    {
+        // Locals, so the loop keeps them in registers across the calls.
+        const PixelFunc f = fn;
+        void *const r = refcon;
+        HostPixel *d = rowOf(dst, y) + area.left;
+        const bool srcRow = src && y < src->height;
+        const int32_t split = srcRow ? std::clamp(src->width, area.left, area.right) : area.left;
+        int32_t x = area.left;
+        if (x < split) {
+            HostPixel *s = rowOf(src, y) + x;
+            for (; x < split; ++x, ++s, ++d)
+                if (const int32_t err = f(r, x, y, s, d))
+                    return err;
+        }
+        HostPixel outside; // source pixel where the source world has none
+        for (const int32_t right = area.right; x < right; ++x, ++d) {
+            outside = {};
+            if (const int32_t err = f(r, x, y, &outside, d))
+                return err;
+        }
+        return 0;
+    }
+
+    void visitRows()
+    {
+        const bool reports = std::this_thread::get_id() == caller;
+        std::optional<CallTally> tally;
+        if (impl)
+            tally.emplace(impl);
+        try {
+            for (;;) {
+                const int32_t first = next.fetch_add(piece, std::memory_order_relaxed);
+                if (first >= area.bottom)
+                    return;
+                for (int32_t y = first, end = std::min(first + piece, area.bottom); y < end; ++y) {
+                    if (y > stopRow.load(std::memory_order_relaxed) || halted.load(std::memory_order_relaxed))
+                        return;
+                    if (const int32_t cancel = impl ? impl->cancelValue.load(std::memory_order_relaxed) : 0) {
+                        stop(y, cancel);
+                        return;
+                    }
+                    if (const int32_t err = visitRow(y)) {
+                        stop(y, err);
+                        return;
+                    }
+                    const int32_t done = rowsDone.fetch_add(1, std::memory_order_relaxed) + 1;
+                    if (reports)
+                        report(done);
+                }
+            }
+        } catch (...) {
+            halt(std::current_exception());
+        }
+    }
+};
 
 int32_t iterate(HostInData *in, int32_t progressBase, int32_t progressFinal, EffectWorld *src, const QdRect *area,
                 void *refcon, PixelFunc fn, EffectWorld *dst)
@@ -172,42 +384,45 @@ int32_t iterate(HostInData *in, int32_t progressBase, int32_t progressFinal, Eff
     if (b.empty())
         return 0;
 
-    auto report = [&](int32_t rowsDone) -> bool {
-        if (!impl || !impl->progress)
-            return true;
-        try {
-            impl->progress(progressBase + rowsDone, progressFinal);
-            return true;
-        } catch (...) {
-            if (impl->mainDepth == 0)
-                throw; // called by host code directly: nothing to unwind through
-            impl->pending = std::current_exception();
-            return false;
-        }
-    };
-    if (!report(0))
+    const int32_t helpers = helpersFor(impl, b);
+    Visit v;
+    v.impl = impl;
+    v.fn = fn;
+    v.refcon = refcon;
+    v.src = src;
+    v.dst = dst;
+    v.area = b;
+    v.piece = pieceRows(b.bottom - b.top, helpers + 1);
+    v.progressBase = progressBase;
+    v.progressFinal = progressFinal;
+    v.next.store(b.top, std::memory_order_relaxed);
+    try {
+        v.report(0);
+    } catch (...) {
+        v.halt(std::current_exception());
+    }
+    if (!v.halted.load(std::memory_order_relaxed)) {
+        if (helpers > 0)
+            impl->workers().run(
+                helpers, [](void *arg) { static_cast<Visit *>(arg)->visitRows(); }, &v);
+        else
+            v.visitRows();
+    }
+    if (v.thrown) {
+        if (!impl || impl->mainDepth == 0)
+            std::rethrow_exception(v.thrown); // called by host code directly: nothing to unwind through
+        impl->pending = v.thrown;
         return 1;
-
-    HostPixel outside{}; // source pixel where the source world has none
-    for (int32_t y = b.top; y < b.bottom; ++y) {
-        if (impl) {
-            if (const int32_t cancel = impl->cancelValue.load(std::memory_order_relaxed))
-                return cancel;
-        }
-        HostPixel *drow = rowOf(dst, y);
-        const bool srcRow = src && y < src->height;
-        HostPixel *srow = srcRow ? rowOf(src, y) : nullptr;
-        const int32_t split = srcRow ? std::clamp(src->width, b.left, b.right) : b.left;
-        for (int32_t x = b.left; x < split; ++x)
-            if (const int32_t err = fn(refcon, x, y, srow + x, drow + x))
-                return err;
-        for (int32_t x = split; x < b.right; ++x) {
-            outside = {};
-            if (const int32_t err = fn(refcon, x, y, &outside, drow + x))
-                return err;
-        }
-        if (!report(y - b.top + 1))
-            return 1;
+    }
+    if (v.stopRow.load(std::memory_order_relaxed) != INT32_MAX)
+        return v.stopValue;
+    try {
+        v.report(b.bottom - b.top);
+    } catch (...) {
+        if (impl->mainDepth == 0)
+            throw;
+        impl->pending = std::current_exception();
+        return 1;
     }
     return 0;
 }

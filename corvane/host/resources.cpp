@@ -168,7 +168,7 @@ int32_t checkAbort(EffectRef ref)
     impl->hit(Service::CheckAbort);
     if (const int32_t v = impl->cancelValue.load(std::memory_order_relaxed))
         return v;
-    if (impl->cancelAt != 0 && impl->callCounts[static_cast<size_t>(Service::CheckAbort)] >= impl->cancelAt) {
+    if (impl->cancelAt != 0 && impl->calls(Service::CheckAbort) >= impl->cancelAt) {
         // A cancel stands once reported: later checks and iterations see it too.
         impl->cancelValue.store(impl->cancelAtValue, std::memory_order_relaxed);
         return impl->cancelAtValue;

@@ -5,7 +5,9 @@
 #include "host.h"
 
 #include "pe_module.h"
+#include "thread_block.h"
 
+#include <optional>
 #include <type_traits>
 
 namespace {
@@ -20,6 +22,18 @@ public:
     }
     corvane::EffectMainFn entry() const override { return module_->entry(); }
     const std::string &path() const override { return path_; }
+    // Windows code finds its thread block through %fs on every thread.
+    bool runOnThread(void (*fn)(void *), void *arg) const override
+    {
+        std::optional<corvane::pe::ThreadBlockScope> scope;
+        try {
+            scope.emplace();
+        } catch (const corvane::pe::PeError &) {
+            return false; // no block for this thread: the others do its share
+        }
+        fn(arg);
+        return true;
+    }
 
 private:
     std::unique_ptr<corvane::pe::PeModule> module_;

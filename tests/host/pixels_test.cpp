@@ -1,9 +1,12 @@
 // sampleAt, copyWorld, fillWorld and iterate as a module calls them.
 #include "test_support.h"
+#include "thread_pool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <set>
+#include <thread>
 #include <utility>
 
 using namespace corvane;
@@ -361,6 +364,160 @@ TEST_F(PixelServices, ProgressExceptionsReachTheHostCaller)
     v.dst = &dst.record();
     host.setProgress([](int32_t, int32_t) { throw std::runtime_error("interrupted"); });
     EXPECT_THROW(u.iterate(&host.in(), 0, 1, nullptr, nullptr, &v, record, &dst.record()), std::runtime_error);
+}
+
+// ---------------------------------------------------------------------------
+// The same services with their rows shared among threads
+
+// Thread-safe: counts the visits of each pixel, writes its destination from
+// its source, and fails at chosen pixels.
+struct SharedVisit {
+    int32_t width = 0;
+    std::vector<std::atomic<int32_t>> visits;
+    std::vector<std::pair<std::pair<int32_t, int32_t>, int32_t>> failures; // (x, y) -> error
+    Host *cancelAtOrigin = nullptr;                                        // requests a cancel at (0, 0)
+    std::atomic<int32_t> total{0};
+    SharedVisit(int32_t w, int32_t h) : width(w), visits(static_cast<size_t>(w) * h) {}
+};
+
+int32_t sharedVisit(void *refcon, int32_t x, int32_t y, HostPixel *src, HostPixel *dst)
+{
+    auto *v = static_cast<SharedVisit *>(refcon);
+    v->visits[static_cast<size_t>(y) * v->width + x].fetch_add(1);
+    v->total.fetch_add(1);
+    if (v->cancelAtOrigin && x == 0 && y == 0)
+        v->cancelAtOrigin->requestCancel(-128);
+    *dst = px(static_cast<uint8_t>(src->alpha + 1), src->red, src->green, 7);
+    for (const auto &[at, error] : v->failures)
+        if (at == std::make_pair(x, y))
+            return error;
+    return 0;
+}
+
+class ThreadedPixelServices : public ::testing::TestWithParam<int32_t> {
+protected:
+    static constexpr int32_t kW = 400, kH = 300; // large enough for eight threads
+    Host host{QM_MODULE_PATH, GetParam()};
+    HostUtilTable &u = *host.in().utils;
+    World src{kW, kH}, dst{kW, kH};
+    void SetUp() override
+    {
+        for (int32_t y = 0; y < kH; ++y)
+            for (int32_t x = 0; x < kW; ++x)
+                src.row(y)[x] = tag(x % 200, y % 200);
+    }
+    int32_t iterate(SharedVisit &v, const QdRect *area, int32_t base = 0, int32_t final = kH)
+    {
+        return u.iterate(&host.in(), base, final, &src.record(), area, &v, sharedVisit, &dst.record());
+    }
+};
+
+TEST_P(ThreadedPixelServices, EveryPixelOnceAndProgressRisingOnTheCallingThread)
+{
+    EXPECT_EQ(host.threads(), GetParam());
+    std::vector<int32_t> reports;
+    bool callerOnly = true;
+    const auto caller = std::this_thread::get_id();
+    host.setProgress([&](int32_t cur, int32_t total) {
+        reports.push_back(cur);
+        callerOnly = callerOnly && std::this_thread::get_id() == caller && total == 900;
+    });
+    const QdRect area = rect(-5, 20, 390, 290);
+    SharedVisit v(kW, kH);
+    ASSERT_EQ(iterate(v, &area, 600, 900), 0);
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < kW; ++x) {
+            const bool inside = x < 390 && y >= 20 && y < 290;
+            ASSERT_EQ(v.visits[static_cast<size_t>(y) * kW + x].load(), inside ? 1 : 0) << x << "," << y;
+            const HostPixel want = inside ? px(2, src.at(x, y).red, src.at(x, y).green, 7) : px(0);
+            ASSERT_TRUE(same(dst.at(x, y), want)) << x << "," << y;
+        }
+    EXPECT_TRUE(callerOnly);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front(), 600);
+    EXPECT_EQ(reports.back(), 870);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+}
+
+TEST_P(ThreadedPixelServices, TheFirstErrorInRowOrderWins)
+{
+    struct Case {
+        const char *what;
+        std::vector<std::pair<std::pair<int32_t, int32_t>, int32_t>> failures;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {"one", {{{10, 150}, -5}}, -5},
+        {"the earlier row", {{{10, 290}, -1}, {{399, 40}, -2}, {{0, 200}, -3}}, -2},
+        {"the earlier pixel of a row", {{{300, 100}, -7}, {{7, 100}, -8}, {{0, 101}, -9}}, -8},
+    };
+    for (const Case &c : cases)
+        for (int repeat = 0; repeat < 5; ++repeat) {
+            SharedVisit v(kW, kH);
+            v.failures = c.failures;
+            EXPECT_EQ(iterate(v, nullptr), c.result) << c.what;
+            EXPECT_LT(v.total.load(), kW * kH) << c.what;
+        }
+}
+
+TEST_P(ThreadedPixelServices, ACancelStopsEveryThread)
+{
+    SharedVisit v(kW, kH);
+    v.cancelAtOrigin = &host;
+    EXPECT_EQ(iterate(v, nullptr), -128);
+    EXPECT_LT(v.total.load(), kW * kH);
+    for (const auto &n : v.visits)
+        ASSERT_LE(n.load(), 1);
+    // Stands until cleared, for the next pass too.
+    SharedVisit again(kW, kH);
+    EXPECT_EQ(iterate(again, nullptr), -128);
+    EXPECT_EQ(again.total.load(), 0);
+}
+
+TEST_P(ThreadedPixelServices, FaultsAndCountsAreExact)
+{
+    SamplingBlock block{};
+    block.src = &src.record();
+    const auto sampler = [](void *refcon, int32_t x, int32_t y, HostPixel *, HostPixel *d) -> int32_t {
+        auto *b = static_cast<std::pair<Host *, SamplingBlock *> *>(refcon);
+        return b->first->in().utils->sampleAt(b->first->in().effectRef, x << 16, y << 16, b->second, d);
+    };
+    std::pair<Host *, SamplingBlock *> refcon{&host, &block};
+    ASSERT_EQ(u.iterate(&host.in(), 0, 1, nullptr, nullptr, &refcon, sampler, &dst.record()), 0);
+    EXPECT_EQ(host.calls(Service::SampleAt), kW * kH);
+    for (int32_t n : {1, 5000, kW * kH}) {
+        host.resetCalls();
+        host.failAt(Service::SampleAt, n, -40);
+        EXPECT_EQ(u.iterate(&host.in(), 0, 1, nullptr, nullptr, &refcon, sampler, &dst.record()), -40) << n;
+        EXPECT_GE(host.calls(Service::SampleAt), n);
+        host.resetCalls();
+        EXPECT_EQ(u.iterate(&host.in(), 0, 1, nullptr, nullptr, &refcon, sampler, &dst.record()), 0) << "fired twice";
+        EXPECT_EQ(host.calls(Service::SampleAt), kW * kH);
+    }
+}
+
+TEST_P(ThreadedPixelServices, FillAndCopyShareLargeAreas)
+{
+    const QdRect area = rect(3, -2, 398, 299);
+    const HostPixel colour = px(1, 2, 3, 4), zero = px(0);
+    ASSERT_EQ(u.fillWorld(host.in().effectRef, &colour, &area, &dst.record()), 0);
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < kW; ++x)
+            ASSERT_TRUE(same(dst.at(x, y), x >= 3 && x < 398 && y < 299 ? colour : zero)) << x << "," << y;
+    ASSERT_EQ(u.copyWorld(host.in().effectRef, &src.record(), &dst.record(), nullptr, nullptr), 0);
+    EXPECT_TRUE(std::equal(src.pixels().begin(), src.pixels().end(), dst.pixels().begin(), same));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ThreadedPixelServices, ::testing::Values(1, 2, 8));
+
+TEST(HostThreads, ZeroMeansEveryCoreAndNegativeIsRefused)
+{
+    Host host(QM_MODULE_PATH, 3);
+    EXPECT_EQ(host.threads(), 3);
+    host.setThreads(0);
+    EXPECT_EQ(host.threads(), machineThreads());
+    EXPECT_THROW(host.setThreads(-1), HostError);
+    EXPECT_THROW(host.setThreads(kMaxThreads + 1), HostError);
 }
 
 } // namespace

@@ -466,6 +466,71 @@ TEST_P(RenderThroughHost, ImagesForAPersonToLookAt)
     ExpectNothingHeld();
 }
 
+// Frames large enough for the host to share their rows among threads: the
+// same bytes and the same service calls with 1, 2 and 8 threads, and a fault
+// or a cancel in the middle of a shared pass still releases everything.
+TEST(RenderWithThreads, SameBytesAndCleanStops)
+{
+    World input{960, 540};
+    World output{960, 540};
+    for (int32_t y = 0; y < input.height(); ++y)
+        for (int32_t x = 0; x < input.width(); ++x)
+            input.row(y)[x] =
+                HostPixel{static_cast<uint8_t>(x ^ y), static_cast<uint8_t>(x), static_cast<uint8_t>(y), 90};
+    RenderSettings settings;
+    settings.size = 72;
+    settings.x = F(480.25);
+    settings.y = F(270.5);
+    settings.colour = HostPixel{0, 255, 200, 0};
+
+    std::vector<std::vector<HostPixel>> reference;
+    std::vector<std::pair<int32_t, int32_t>> referenceCalls;
+    for (int32_t threads : {1, 2, 8}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        Host host(QM_MODULE_PATH, threads);
+        corvane::Instance &instance = host.newInstance();
+        ASSERT_EQ(host.globalSetup(), 0);
+        ASSERT_EQ(host.paramSetup(), 0);
+        ASSERT_EQ(instance.setup(), 0);
+        instance.setStoredRecord(
+            corvane::record::encode({.text = kText, .fontName = kFont, .alignment = kAlignCenter}));
+        const LiveCounts baseline = host.live();
+        size_t frame = 0;
+        for (int32_t quality : {0, 1})
+            for (bool composite : {false, true}) {
+                settings.quality = quality;
+                settings.composite = composite;
+                host.resetCalls();
+                ASSERT_EQ(instance.render(settings, input, output), 0);
+                std::vector<HostPixel> bytes(output.pixels().begin(), output.pixels().end());
+                const std::pair<int32_t, int32_t> calls{host.calls(Service::SampleAt), host.calls(Service::Iterate)};
+                if (threads == 1) {
+                    reference.push_back(bytes);
+                    referenceCalls.push_back(calls);
+                } else {
+                    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), reference[frame].begin(), Same)) << frame;
+                    EXPECT_EQ(calls, referenceCalls[frame]) << frame;
+                }
+                ++frame;
+            }
+
+        settings.quality = 1;
+        host.failAt(Service::SampleAt, 5000, -77);
+        EXPECT_EQ(instance.render(settings, input, output), -77);
+        EXPECT_EQ(host.live(), baseline);
+        // A cancel from the progress the transfer reports once it is done.
+        host.setProgress([&](int32_t current, int32_t total) {
+            if (current > 0 && current == total - input.height())
+                host.requestCancel(-128);
+        });
+        EXPECT_EQ(instance.render(settings, input, output), -128);
+        EXPECT_EQ(host.live(), baseline);
+        EXPECT_TRUE(host.misuses().empty());
+        host.setProgress(nullptr);
+        host.clearFaults();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Heap, RenderThroughHost, ::testing::Values(false, true),
                          [](const testing::TestParamInfo<bool> &info) { return info.param ? "Scrambled" : "Plain"; });
 

@@ -1,0 +1,56 @@
+// The host's workers for per-pixel services. A pass hands the same job to
+// some workers and runs it on the calling thread as well; the job takes its
+// rows from a shared counter, so a worker that starts late or runs on a busy
+// core simply takes fewer. Workers start on first use and live as long as
+// the pool.
+#pragma once
+
+#include "module_loader.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace corvane {
+
+// Threads this machine can run at once (at least 1).
+int32_t machineThreads();
+
+class ThreadPool {
+public:
+    using Job = void (*)(void *arg);
+
+    // `threads` counts the calling thread, so a pool of 1 has no workers.
+    // Module code runs on the workers through `module` (see LoadedModule).
+    ThreadPool(int32_t threads, const LoadedModule &module);
+    ~ThreadPool(); // waits for a pass under way, then ends the workers
+    ThreadPool(const ThreadPool &) = delete;
+    ThreadPool &operator=(const ThreadPool &) = delete;
+
+    int32_t threads() const { return threads_; }
+
+    // Runs job(arg) on `helpers` workers (at most threads() - 1) and on the
+    // caller, and returns when every one of them has returned. A worker
+    // that cannot be started leaves its share to the others.
+    void run(int32_t helpers, Job job, void *arg);
+
+private:
+    void work(int32_t index);
+    void startWorkers();
+
+    const int32_t threads_;
+    const LoadedModule &module_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::vector<std::thread> workers_;
+    uint64_t generation_ = 0; // one per pass
+    int32_t wanted_ = 0;      // workers taking part in the current pass
+    int32_t running_ = 0;     // of those, still working
+    Job job_ = nullptr;
+    void *arg_ = nullptr;
+    bool stopping_ = false;
+};
+
+} // namespace corvane
