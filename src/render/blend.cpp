@@ -1,31 +1,60 @@
 #include "render/render.h"
 
+namespace {
+
+// Straight (not premultiplied) colour at opacity b/255 over base, for
+// 0 < b < 255. The exact forms below give the quotients of the general
+// rule, which divides in 1/65025 units; the largest term there,
+// 255 * 255 * 65025, still fits 32 unsigned bits.
+__attribute__((noinline)) HostPixel Blend(HostPixel colour, HostPixel base, uint32_t b)
+{
+    HostPixel out;
+    if (base.alpha == 0) {
+        // Nothing beneath: the colour itself, as opaque as its coverage.
+        out = colour;
+        out.alpha = static_cast<uint8_t>(b);
+        return out;
+    }
+    if (base.alpha == 255) {
+        // Both weights share the factor 65025: what is left divides by 255,
+        // which (v + 1 + (v >> 8)) >> 8 does exactly below 65535.
+        const uint32_t a = 255u - b;
+        const auto mix = [&](uint32_t c, uint32_t s) {
+            const uint32_t v = c * b + s * a;
+            return static_cast<uint8_t>((v + 1 + (v >> 8)) >> 8);
+        };
+        out.red = mix(colour.red, base.red);
+        out.green = mix(colour.green, base.green);
+        out.blue = mix(colour.blue, base.blue);
+        out.alpha = 255;
+        return out;
+    }
+    const uint32_t d = base.alpha * (255u - b) * 255u;
+    const uint32_t e = b * 65025u;
+    const uint32_t f = d + e;
+    out.red = static_cast<uint8_t>((colour.red * e + base.red * d) / f);
+    out.green = static_cast<uint8_t>((colour.green * e + base.green * d) / f);
+    out.blue = static_cast<uint8_t>((colour.blue * e + base.blue * d) / f);
+    out.alpha = static_cast<uint8_t>(f / 65025u);
+    return out;
+}
+
+} // namespace
+
 extern "C" int32_t BlendPixel(void *refcon, int32_t, int32_t, HostPixel *src, HostPixel *dst)
 {
     const BlendRefcon *r = static_cast<const BlendRefcon *>(refcon);
+    // Most of a frame has no text at all; then the pixel is the base as it stands.
     const uint32_t b = dst->blue;
+    if (b == 0) {
+        *dst = (r->composite & 1) ? *src : HostPixel{};
+        return 0;
+    }
     if (b == 255) {
         *dst = r->colour;
         dst->alpha = 255;
         return 0;
     }
-    HostPixel base{};
-    if (r->composite & 1)
-        base = *src;
-    if (b == 0) {
-        *dst = base;
-        return 0;
-    }
-    // Straight (not premultiplied) colour at opacity b/255 over base, in 1/65025
-    // units; the largest term, 255 * 255 * 65025, still fits 32 unsigned bits.
-    const uint32_t d = base.alpha * (255u - b) * 255u;
-    const uint32_t e = b * 65025u;
-    const uint32_t f = d + e;
-    HostPixel out;
-    out.red = static_cast<uint8_t>((r->colour.red * e + base.red * d) / f);
-    out.green = static_cast<uint8_t>((r->colour.green * e + base.green * d) / f);
-    out.blue = static_cast<uint8_t>((r->colour.blue * e + base.blue * d) / f);
-    out.alpha = static_cast<uint8_t>(f / 65025u);
-    *dst = out;
+    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, b);
     return 0;
 }

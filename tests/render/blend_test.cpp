@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 struct BlendRow {
@@ -48,6 +50,37 @@ TEST(BlendPixel, PartialCoverageOverOpaqueIsOpaque)
         BlendPixel(&refcon, 0, 0, &src, &dst);
         EXPECT_EQ(dst.alpha, 255) << b;
     }
+}
+
+// The rule with its divisions, as the blend is specified.
+HostPixel RuleBlend(HostPixel colour, HostPixel base, uint32_t b)
+{
+    const uint32_t d = base.alpha * (255u - b) * 255u, e = b * 65025u, f = d + e;
+    return HostPixel{static_cast<uint8_t>(f / 65025u), static_cast<uint8_t>((colour.red * e + base.red * d) / f),
+                     static_cast<uint8_t>((colour.green * e + base.green * d) / f),
+                     static_cast<uint8_t>((colour.blue * e + base.blue * d) / f)};
+}
+
+// Over a transparent or an opaque pixel the blend takes exact shortcuts:
+// every coverage and every pair of channel values gives the rule's bytes.
+TEST(BlendPixel, ShortcutsOverClearAndOpaqueMatchTheRule)
+{
+    for (uint8_t baseAlpha : {0, 255})
+        for (uint32_t b = 1; b < 255; ++b)
+            for (uint32_t c = 0; c < 256; ++c) {
+                // Every source value once per colour value, spread over the three channels.
+                for (uint32_t s = 0; s < 256; s += 3) {
+                    BlendRefcon refcon{
+                        {0, static_cast<uint8_t>(c), static_cast<uint8_t>(255 - c), static_cast<uint8_t>(c ^ 0x5A)}, 1};
+                    HostPixel src{baseAlpha, static_cast<uint8_t>(s), static_cast<uint8_t>(s + 1),
+                                  static_cast<uint8_t>(s + 2)};
+                    HostPixel dst{0, 0, 0, static_cast<uint8_t>(b)};
+                    BlendPixel(&refcon, 0, 0, &src, &dst);
+                    const HostPixel want = RuleBlend(refcon.colour, src, b);
+                    ASSERT_EQ(std::memcmp(&dst, &want, 4), 0)
+                        << "alpha " << int(baseAlpha) << " b " << b << " c " << c << " s " << s;
+                }
+            }
 }
 
 TEST(BlendPixel, CompositeOffNeverReadsTheSource)

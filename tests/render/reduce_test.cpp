@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -134,6 +135,32 @@ TEST(ReduceCoverage, CancelAfterRowKLeavesLaterRowsAlone)
         EXPECT_EQ(r.script.calls, k + 1);
         for (int32_t y = 0; y < 4; ++y)
             EXPECT_EQ(r.out(0, y).alpha, y <= k ? 255 : 7) << "k " << k << " row " << y;
+    }
+}
+
+// Wide bands, where runs of clear and solid bytes are written without
+// counting, against the nibble-by-nibble rule with the two tables.
+TEST(ReduceCoverage, WideBandsFollowTheNibbleRule)
+{
+    std::mt19937 random(11);
+    for (int32_t srcWidth : {256, 300, 516}) {
+        Reduction r(srcWidth, 16, 0xFF);
+        for (size_t i = 0; i < r.src.size(); ++i) {
+            // Stretches of background, of solid ink and of edges.
+            const size_t stretch = (i / 8) % 5;
+            r.src[i] = stretch == 0 ? 0x00 : stretch == 3 ? static_cast<uint8_t>(random()) : 0xFF;
+        }
+        ASSERT_EQ(r.run(), 0);
+        for (int32_t y = 0; y < srcWidth / 4 && y < 4; ++y)
+            for (int32_t x = 0; x < srcWidth / 4; ++x) {
+                int32_t ink = 0;
+                for (int32_t row = 4 * y; row < 4 * y + 4; ++row) {
+                    const uint8_t byte = r.byte(row, x / 2);
+                    ink += ZeroBitCount[x % 2 == 0 ? byte >> 4 : byte & 15];
+                }
+                ASSERT_EQ(r.out(x, y).alpha, CoverageAlpha[ink]) << "width " << srcWidth << " at " << x << "," << y;
+                ASSERT_EQ(r.out(x, y).red, 11);
+            }
     }
 }
 
