@@ -6,6 +6,7 @@
 // the classic interface made them. Outline is always drawn hollow from the
 // glyph's bitmap; underline is a bar under the whole run.
 #include "text.h"
+#include "glyph_cache.h"
 
 #include FT_ADVANCES_H
 #include FT_OUTLINE_H
@@ -261,23 +262,30 @@ bool renderWindow(FT_GlyphSlot slot, int64_t wl, int64_t wb, int64_t wr, int64_t
 }
 
 // Draws one glyph with its origin at (x, baseline). Glyphs wholly outside
-// the port are not rasterised at all, and huge ones only near the port.
+// the port are not rasterised at all, and huge ones only near the port;
+// the others come rendered from the glyph cache when their face is cached.
 void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t baseline)
 {
     FT_Face face = s.face.face;
-    if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_MONO) != 0)
-        return;
-    FT_GlyphSlot slot = face->glyph;
+    const FT_Outline *outline = cachedOutline(s.face, s.ppem, glyph);
+    FT_GlyphSlot slot = nullptr;
+    if (!outline) {
+        if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_MONO) != 0)
+            return;
+        slot = face->glyph;
+        if (slot->format == FT_GLYPH_FORMAT_OUTLINE)
+            outline = &slot->outline;
+    }
     const QdRect &b = p->pixMap.bounds;
     // The glyph's bitmap and where its top-left pixel lands.
-    const FT_Bitmap *bitmap = &slot->bitmap;
-    int32_t left = x + slot->bitmap_left, top = baseline - slot->bitmap_top;
+    const FT_Bitmap *bitmap = slot ? &slot->bitmap : nullptr;
+    int32_t left = slot ? x + slot->bitmap_left : 0, top = slot ? baseline - slot->bitmap_top : 0;
     FT_Bitmap window;
     std::vector<uint8_t> windowBuffer;
-    if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+    if (outline) {
         // Glyph pixels, y up from the baseline, x right from the origin.
         FT_BBox box;
-        FT_Outline_Get_CBox(&slot->outline, &box);
+        FT_Outline_Get_CBox(outline, &box);
         int64_t gl = box.xMin >> 6, gr = (box.xMax + 63) >> 6, gb = box.yMin >> 6, gt = (box.yMax + 63) >> 6;
         // Synthesised styles move ink: take that much more around the port.
         int64_t mx = 2 + s.boldExtra + s.outlineExtra, my = 2 + s.outlineExtra;
@@ -290,11 +298,23 @@ void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t b
         if (wl >= wr || wb >= wt)
             return;
         if ((gr - gl) * (gt - gb) > kMaxDirectPixels) {
+            if (!slot) { // only the outline came from the cache: the window is rendered from the face
+                if (FT_Load_Glyph(face, glyph, FT_LOAD_TARGET_MONO) != 0)
+                    return;
+                slot = face->glyph;
+            }
             if (!renderWindow(slot, wl, wb, wr, wt, window, windowBuffer))
                 return;
             bitmap = &window;
             left = x + static_cast<int32_t>(wl);
             top = baseline - static_cast<int32_t>(wt);
+        } else if (!slot) {
+            FT_BitmapGlyph rendered = cachedBitmap(s.face, s.ppem, glyph);
+            if (!rendered)
+                return;
+            bitmap = &rendered->bitmap;
+            left = x + rendered->left;
+            top = baseline - rendered->top;
         } else if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) {
             return;
         } else {
@@ -302,6 +322,8 @@ void drawGlyph(Port *p, const TextSetup &s, uint32_t glyph, int32_t x, int32_t b
             top = baseline - slot->bitmap_top;
         }
     }
+    if (!bitmap)
+        return;
     bool styled = s.face.synthBold || s.face.synthItalic || s.outline;
     if (!styled && bitmap->pixel_mode == FT_PIXEL_MODE_MONO) {
         paintBitmap(p, *bitmap, left, top);
