@@ -1,24 +1,60 @@
-// Whole renders through the stand-in host, and the per-pixel passes through
-// the host's iterate: what one frame costs and where the time goes.
+// Whole frames through the stand-in host against the floor the host's
+// contract sets (one pixel-function call per output pixel), on one thread and
+// on every core, at 1080p and 2160p.
 #include "host.h"
 #include "render/render.h"
+#include "thread_pool.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-struct Frame {
+// The frames a host hands over: kPairs input/output pairs taken in turn, so
+// every render meets buffers that are not in the cache.
+constexpr int kPairs = 8;
+const HostPixel kGreyPlate = {255, 128, 128, 128};
+const HostPixel kTextColour = {0, 0xFF, 0xCC, 0x00}; // #FFCC00
+
+struct Frames {
+    std::vector<corvane::World> inputs, outputs;
+    size_t next = 0;
+    explicit Frames(int32_t height)
+    {
+        const int32_t width = height * 16 / 9;
+        for (int i = 0; i < kPairs; ++i) {
+            inputs.emplace_back(width, height, kGreyPlate);
+            outputs.emplace_back(width, height);
+        }
+    }
+    std::pair<corvane::World *, corvane::World *> take()
+    {
+        const size_t i = next++ % kPairs;
+        return {&inputs[i], &outputs[i]};
+    }
+};
+
+Frames &FramesOf(int32_t height)
+{
+    static std::map<int32_t, std::unique_ptr<Frames>> frames;
+    auto &f = frames[height];
+    if (!f)
+        f = std::make_unique<Frames>(height);
+    return *f;
+}
+
+// Three centred lines of 72-point DejaVu Sans, composited.
+struct Effect {
     corvane::Host host{QM_MODULE_PATH};
     corvane::Instance *instance = nullptr;
-    corvane::World input{1920, 1080, HostPixel{255, 40, 90, 160}};
-    corvane::World output{1920, 1080};
 
-    Frame()
+    Effect()
     {
         host.globalSetup();
         host.paramSetup();
@@ -31,71 +67,150 @@ struct Frame {
     }
 };
 
-Frame &TheFrame()
+Effect &TheEffect()
 {
-    static Frame frame;
-    return frame;
+    static Effect effect;
+    return effect;
 }
 
-void BM_RenderFrame(benchmark::State &state)
+int32_t CopyPixel(void *, int32_t, int32_t, HostPixel *src, HostPixel *dst)
 {
-    Frame &f = TheFrame();
-    corvane::RenderSettings s = f.host.defaultSettings();
-    s.size = 72;
-    s.x = 960 << 16;
-    s.y = 540 << 16;
-    s.quality = static_cast<int32_t>(state.range(0));
-    s.composite = state.range(1) != 0;
+    *dst = *src;
+    return 0;
+}
+
+// The least a frame can cost: the final pass's iterate over the whole output,
+// with a pixel function that does no more than copy.
+void BM_Floor(benchmark::State &state)
+{
+    Effect &e = TheEffect();
+    e.host.setThreads(static_cast<int32_t>(state.range(1)));
+    Frames &frames = FramesOf(static_cast<int32_t>(state.range(0)));
+    HostInData &in = e.host.in();
     for (auto _ : state) {
-        const int32_t err = f.instance->render(s, f.input, f.output);
+        auto [input, output] = frames.take();
+        const int32_t err = in.utils->iterate(&in, 0, input->height(), &input->record(), nullptr, nullptr, CopyPixel,
+                                              &output->record());
         if (err != 0) {
+            state.SkipWithError("iterate failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * frames.inputs[0].width() * frames.inputs[0].height());
+}
+
+void BM_Frame(benchmark::State &state)
+{
+    Effect &e = TheEffect();
+    e.host.setThreads(static_cast<int32_t>(state.range(2)));
+    Frames &frames = FramesOf(static_cast<int32_t>(state.range(1)));
+    corvane::RenderSettings s = e.host.defaultSettings();
+    s.size = 72;
+    s.x = (frames.inputs[0].width() / 2) << 16;
+    s.y = (frames.inputs[0].height() / 2) << 16;
+    s.colour = kTextColour;
+    s.composite = true;
+    s.quality = static_cast<int32_t>(state.range(0));
+    for (auto _ : state) {
+        auto [input, output] = frames.take();
+        if (e.instance->render(s, *input, *output) != 0) {
             state.SkipWithError("render failed");
             break;
         }
     }
-    state.SetItemsProcessed(state.iterations() * 1920 * 1080);
+    state.SetItemsProcessed(state.iterations() * frames.inputs[0].width() * frames.inputs[0].height());
 }
-BENCHMARK(BM_RenderFrame)
-    ->ArgNames({"hq", "composite"})
-    ->Args({0, 0})
-    ->Args({0, 1})
-    ->Args({1, 0})
-    ->Args({1, 1})
+
+// One thread, and every core.
+const int64_t kAllThreads = corvane::machineThreads();
+
+BENCHMARK(BM_Floor)
+    ->ArgNames({"height", "threads"})
+    ->ArgsProduct({{1080, 2160}, {1, kAllThreads}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame)
+    ->ArgNames({"hq", "height", "threads"})
+    ->ArgsProduct({{0, 1}, {1080, 2160}, {1, kAllThreads}})
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-int32_t NothingPixel(void *, int32_t, int32_t, HostPixel *, HostPixel *dst)
-{
-    dst->blue = 0;
-    return 0;
-}
-
-// The colour pass alone, and the same iteration with a pixel function that
-// does nothing: the difference is the module's share.
-void BM_BlendPass(benchmark::State &state)
-{
-    Frame &f = TheFrame();
-    for (int32_t y = 0; y < 1080; ++y)
-        for (int32_t x = 0; x < 1920; ++x)
-            f.output.row(y)[x].blue = static_cast<uint8_t>((x * 7 + y) & 0xFF);
-    BlendRefcon refcon{HostPixel{0, 250, 128, 0}, static_cast<int16_t>(state.range(1))};
-    const PixelFunc fn = state.range(0) ? BlendPixel : NothingPixel;
-    HostInData &in = f.host.in();
-    for (auto _ : state) {
-        in.utils->iterate(&in, 0, 1080, &f.input.record(), nullptr, &refcon, fn, &f.output.record());
-        // Coverage back into byte 3 so every pass blends the same mix.
-        state.PauseTiming();
-        for (int32_t y = 0; y < 1080; ++y)
-            for (int32_t x = 0; x < 1920; ++x)
-                f.output.row(y)[x].blue = static_cast<uint8_t>((x * 7 + y) & 0xFF);
-        state.ResumeTiming();
+// Keeps each row's real and CPU time (the medians when repeated) for the
+// summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    struct Times {
+        double real = 0, cpu = 0;
+    };
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &r : runs) {
+            if (r.error_occurred)
+                continue;
+            const Times t{r.GetAdjustedRealTime(), r.GetAdjustedCPUTime()};
+            if (r.run_type == Run::RT_Iteration)
+                single_.emplace(r.run_name.str(), t);
+            else if (r.aggregate_name == "median")
+                median_[r.run_name.str()] = t;
+        }
+        ConsoleReporter::ReportRuns(runs);
     }
-    state.SetItemsProcessed(state.iterations() * 1920 * 1080);
+    const Times *find(const std::string &name) const
+    {
+        for (const auto *m : {&median_, &single_})
+            if (auto it = m->find(name); it != m->end())
+                return &it->second;
+        return nullptr;
+    }
+
+private:
+    std::map<std::string, Times> median_, single_;
+};
+
+std::string Floor(int height, int64_t threads)
+{
+    return "BM_Floor/height:" + std::to_string(height) + "/threads:" + std::to_string(threads) + "/real_time";
 }
-BENCHMARK(BM_BlendPass)
-    ->ArgNames({"blend", "composite"})
-    ->Args({0, 0})
-    ->Args({1, 0})
-    ->Args({1, 1})
-    ->Unit(benchmark::kMillisecond);
+std::string Frame(int hq, int height, int64_t threads)
+{
+    return "BM_Frame/hq:" + std::to_string(hq) + "/height:" + std::to_string(height) +
+           "/threads:" + std::to_string(threads) + "/real_time";
+}
+
+// What the targets compare: frames against the floor of the same run, both
+// cores against one, and 2160p against 1080p. On a busy machine the CPU
+// time of one-thread rows is the steadier measure; it is shown beside them.
+void PrintSummary(const SummaryReporter &r)
+{
+    const auto ratio = [&](const std::string &what, const std::string &a, const std::string &b, bool cpuToo) {
+        const SummaryReporter::Times *x = r.find(a), *y = r.find(b);
+        if (!x || !y || y->real <= 0)
+            return;
+        std::printf("  %-46s %6.2f", what.c_str(), x->real / y->real);
+        if (cpuToo && y->cpu > 0)
+            std::printf("   (CPU time %.2f)", x->cpu / y->cpu);
+        std::printf("\n");
+    };
+    std::printf("\nSummary (ratios of real time, medians when repeated):\n");
+    const std::string all = std::to_string(kAllThreads) + " threads";
+    ratio("draft 1080p / floor, 1 thread", Frame(0, 1080, 1), Floor(1080, 1), true);
+    ratio("high quality 1080p / floor, 1 thread", Frame(1, 1080, 1), Floor(1080, 1), true);
+    ratio("draft 1080p / floor, " + all, Frame(0, 1080, kAllThreads), Floor(1080, kAllThreads), false);
+    ratio("high quality 1080p / floor, " + all, Frame(1, 1080, kAllThreads), Floor(1080, kAllThreads), false);
+    ratio("high quality 1080p, 1 thread / " + all, Frame(1, 1080, 1), Frame(1, 1080, kAllThreads), false);
+    ratio("high quality 2160p / 1080p, 1 thread", Frame(1, 2160, 1), Frame(1, 1080, 1), true);
+}
 
 } // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintSummary(reporter);
+    benchmark::Shutdown();
+    return 0;
+}
