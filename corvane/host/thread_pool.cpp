@@ -1,11 +1,66 @@
 #include "thread_pool.h"
 
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
+#if defined(__i386__)
+#include <asm/ldt.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <system_error>
 
 namespace corvane {
+namespace {
+
+// Workers take no signals: a host's handlers (Ctrl-C) run on its own
+// threads, and a worker is never interrupted inside a pixel function.
+class SignalsBlocked {
+public:
+    SignalsBlocked()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    }
+    ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
+private:
+    sigset_t saved_;
+};
+
+#if defined(__i386__)
+// qemu-user, which runs the 32-bit builds here, keeps one descriptor table
+// for all threads, so each new thread's TLS descriptor replaces the
+// creator's; the creator then takes its next signal with another thread's
+// TLS. Setting the creator's descriptor again after the workers start puts
+// it back; on a real kernel it rewrites the thread's own entry unchanged.
+class ThreadAreaKept {
+public:
+    ThreadAreaKept()
+    {
+        uint16_t gs;
+        __asm__ volatile("movw %%gs, %0" : "=r"(gs));
+        desc_.entry_number = gs >> 3;
+        kept_ = (gs & 4) == 0 && syscall(SYS_get_thread_area, &desc_) == 0;
+    }
+    ~ThreadAreaKept()
+    {
+        if (kept_)
+            syscall(SYS_set_thread_area, &desc_);
+    }
+
+private:
+    user_desc desc_{};
+    bool kept_ = false;
+};
+#else
+struct ThreadAreaKept {};
+#endif
+
+} // namespace
 
 int32_t machineThreads()
 {
@@ -35,6 +90,8 @@ ThreadPool::~ThreadPool()
 
 void ThreadPool::startWorkers()
 {
+    const SignalsBlocked blocked; // the workers start with every signal blocked
+    [[maybe_unused]] const ThreadAreaKept threadArea; // put back before a signal can arrive
     while (static_cast<int32_t>(workers_.size()) < threads_ - 1) {
         try {
             workers_.emplace_back(&ThreadPool::work, this, static_cast<int32_t>(workers_.size()));
