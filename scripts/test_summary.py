@@ -10,6 +10,7 @@ import xml.etree.ElementTree as ET
 NOTES = {
     "native": "x86_64",
     "native-asan": "x86_64, ASan+UBSan",
+    "native-tsan": "x86_64, ThreadSanitizer: host and render suites",
     "i386": "32-bit, run under qemu-i386",
     "win32": "Quillomark.QPX inspected as a PE file",
     "fuzz": "clang libFuzzer, ASan+UBSan: 15 s a target",
