@@ -17,6 +17,12 @@
  *  - Heap scramble: while on, every classic call first moves every unlocked
  *    handle block (and the pixels of every offscreen whose pixels are not
  *    locked) to a new address, poisoning and freeing the old memory.
+ *  - Threads: the library's state (current port, font table, glyph cache,
+ *    handles, faults) is process-wide and unguarded, as the contract has it.
+ *    Call it from one thread at a time; the host calls it only from the
+ *    thread running the module's commands, never from its pool threads.
+ *    The code-page functions (CorvaneCp1252ToUnicode, CorvaneUnicodeToCp1252,
+ *    CorvaneCp1252Fold) keep no state and may be called from any thread.
  */
 #ifndef CORVANE1_EXT_H
 #define CORVANE1_EXT_H
