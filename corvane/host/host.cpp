@@ -37,9 +37,12 @@ Registry &registry()
 
 } // namespace
 
-constinit thread_local CallTally *tCallTally = nullptr;
+constinit thread_local CallTally *tCallTally __attribute__((tls_model("initial-exec"))) = nullptr;
 
-CallTally::CallTally(Host::Impl *owner) : impl(owner), previous(tCallTally)
+CallTally::CallTally(Host::Impl *owner)
+    : impl(owner), ref(reinterpret_cast<EffectRef>(owner)),
+      sampleFaultArmed(owner->armed[static_cast<size_t>(Service::SampleAt)].at.load(std::memory_order_relaxed) != 0),
+      previous(tCallTally)
 {
     tCallTally = this;
 }

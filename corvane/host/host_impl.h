@@ -115,7 +115,19 @@ private:
 // contend for one counter on every pixel.
 struct CallTally {
     Host::Impl *impl = nullptr;
+    EffectRef ref = nullptr; // the host's own effect reference
     std::array<int32_t, kServiceCount> counts{};
+    // sampleAt's world, checked once: while the world's record still names
+    // these pixels, calls sample them without checking it again. Only a
+    // pass with no sampleAt fault armed keeps one.
+    struct Sampling {
+        const EffectWorld *world = nullptr;
+        const HostPixel *data = nullptr;
+        ptrdiff_t rowBytes = 0;
+        uint32_t innerWidth = 0, innerHeight = 0; // columns and rows with a neighbour right and below
+    } sampling;
+    bool sampleFaultArmed = false;
+
     explicit CallTally(Host::Impl *owner);
     ~CallTally(); // adds the counts and restores the thread's previous tally
     CallTally(const CallTally &) = delete;
@@ -126,7 +138,9 @@ private:
 };
 
 // The tally of the pass this thread is working on; null outside passes.
-extern constinit thread_local CallTally *tCallTally;
+// Reached without a call into the dynamic linker: the services read it on
+// every pixel.
+extern constinit thread_local CallTally *tCallTally __attribute__((tls_model("initial-exec")));
 
 void Host::Impl::count(size_t service)
 {
@@ -143,7 +157,7 @@ Host::Impl *findImpl(EffectRef ref);
 inline Host::Impl *implFrom(EffectRef ref)
 {
     CallTally *t = tCallTally;
-    if (t && reinterpret_cast<EffectRef>(t->impl) == ref)
+    if (t && t->ref == ref)
         return t->impl;
     return findImpl(ref);
 }

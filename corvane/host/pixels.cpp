@@ -140,9 +140,20 @@ inline uint32_t weight(Fixed v)
     return ((static_cast<uint32_t>(v) & 0xFFFFu) + 128) >> 8;
 }
 
-// Every call that the fast path below leaves: counted through the host,
+// Two neighbours of each row, the left one in the low half.
+__attribute__((noinline)) int32_t sampleBetween(uint64_t top, uint64_t bottom, Fixed x, Fixed y, HostPixel *out)
+{
+    const uint32_t v =
+        lerpPixel(static_cast<uint32_t>(top), static_cast<uint32_t>(top >> 32), static_cast<uint32_t>(bottom),
+                  static_cast<uint32_t>(bottom >> 32), weight(x), weight(y));
+    std::memcpy(out, &v, 4);
+    return 0;
+}
+
+// Every call that the short path below leaves: counted through the host,
 // checked in full, and sampled at the world's edges, where neighbours
-// outside the world count as transparent.
+// outside the world count as transparent. A world checked here becomes the
+// thread's sampling world for the rest of its pass.
 __attribute__((noinline)) int32_t sampleChecked(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixel *out)
 {
     if (Host::Impl *impl = implFrom(ref)) {
@@ -159,6 +170,10 @@ __attribute__((noinline)) int32_t sampleChecked(EffectRef ref, Fixed x, Fixed y,
         *out = {};
         return kParamErr;
     }
+    CallTally *t = tCallTally;
+    if (t && t->ref == ref && !t->sampleFaultArmed && w->data)
+        t->sampling = {w, w->data, w->rowBytes, static_cast<uint32_t>(std::max(w->width - 1, 0)),
+                       static_cast<uint32_t>(std::max(w->height - 1, 0))};
     const int32_t ix = x >> 16, iy = y >> 16; // toward -infinity
     if (ix < -1 || iy < -1 || ix >= w->width || iy >= w->height) {
         *out = {};
@@ -177,23 +192,26 @@ __attribute__((noinline)) int32_t sampleChecked(EffectRef ref, Fixed x, Fixed y,
 
 int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixel *out)
 {
-    // Once per pixel of a transfer, so the common call takes a short path: a
-    // pass of this thread's host with no fault armed, a world with its rows
-    // in order, and four neighbours inside it.
-    constexpr auto kService = static_cast<size_t>(Service::SampleAt);
+    // Once per pixel of a transfer, so the common call takes a short path:
+    // from a pass of this thread's host, on the world checked before, with
+    // four neighbours inside it.
     CallTally *t = tCallTally;
-    const EffectWorld *w = block ? block->src : nullptr;
-    if (t && reinterpret_cast<EffectRef>(t->impl) == ref && out && w && w->data &&
-        t->impl->armed[kService].at.load(std::memory_order_relaxed) == 0) {
-        const int32_t ix = x >> 16, iy = y >> 16; // toward -infinity
-        if (ix >= 0 && iy >= 0 && ix < w->width - 1 && iy < w->height - 1 &&
-            w->rowBytes >= static_cast<int64_t>(w->width) * 4) {
-            ++t->counts[kService];
-            const HostPixel *top = rowOf(w, iy) + ix;
-            const HostPixel *bottom = rowOf(w, iy + 1) + ix;
-            const uint32_t v =
-                lerpPixel(word(top), word(top + 1), word(bottom), word(bottom + 1), weight(x), weight(y));
-            std::memcpy(out, &v, 4);
+    if (t && t->ref == ref && block && out) {
+        const CallTally::Sampling &s = t->sampling;
+        const EffectWorld *w = block->src;
+        const uint32_t ix = static_cast<uint32_t>(x >> 16), iy = static_cast<uint32_t>(y >> 16);
+        if (w && w == s.world && w->data == s.data && ix < s.innerWidth && iy < s.innerHeight) {
+            ++t->counts[static_cast<size_t>(Service::SampleAt)];
+            const char *p = reinterpret_cast<const char *>(s.data) + static_cast<ptrdiff_t>(iy) * s.rowBytes + 4 * ix;
+            uint64_t top, bottom;
+            std::memcpy(&top, p, 8);
+            std::memcpy(&bottom, p + s.rowBytes, 8);
+            // Equal neighbours interpolate to themselves exactly: text
+            // coverage is mostly all or nothing.
+            const uint32_t p00 = static_cast<uint32_t>(top);
+            if (top != bottom || p00 != static_cast<uint32_t>(top >> 32))
+                return sampleBetween(top, bottom, x, y, out);
+            std::memcpy(out, &p00, 4);
             return 0;
         }
     }

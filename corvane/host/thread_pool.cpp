@@ -90,7 +90,7 @@ ThreadPool::~ThreadPool()
 
 void ThreadPool::startWorkers()
 {
-    const SignalsBlocked blocked; // the workers start with every signal blocked
+    const SignalsBlocked blocked;                     // the workers start with every signal blocked
     [[maybe_unused]] const ThreadAreaKept threadArea; // put back before a signal can arrive
     while (static_cast<int32_t>(workers_.size()) < threads_ - 1) {
         try {
