@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds every configuration and runs every test
-# suite, then prints one summary. Exits non-zero when anything fails.
+# Sets up the machine, builds every configuration and runs their test
+# suites, then prints one summary. Exits non-zero when anything fails.
 #   native       x86_64 Linux: module, stand-ins, tests, benchmarks (built, not timed)
 #   native-asan  the same under AddressSanitizer + UndefinedBehaviorSanitizer
 #   i386         32-bit x86 Linux; tests run under qemu-i386

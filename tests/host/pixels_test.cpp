@@ -496,6 +496,41 @@ TEST_P(ThreadedPixelServices, FaultsAndCountsAreExact)
     }
 }
 
+// Inside a pass the sampler keeps the world it checked last; it must still
+// follow the world each call names, and notice a world that went away.
+struct TwoWorlds {
+    Host *host;
+    SamplingBlock blocks[2];
+};
+
+int32_t sampleEither(void *refcon, int32_t x, int32_t y, HostPixel *, HostPixel *d)
+{
+    auto *t = static_cast<TwoWorlds *>(refcon);
+    const HostInData &in = t->host->in();
+    SamplingBlock *block = &t->blocks[(x / 7) % 2];
+    return in.utils->sampleAt(in.effectRef, x << 16 | 0x8000, y << 16, block, d);
+}
+
+TEST_P(ThreadedPixelServices, SamplingFollowsTheWorldEachCallNames)
+{
+    World other{kW, kH, px(200, 1, 2, 3)};
+    TwoWorlds refcon{&host, {}};
+    refcon.blocks[0].src = &src.record();
+    refcon.blocks[1].src = &other.record();
+    ASSERT_EQ(u.iterate(&host.in(), 0, 1, nullptr, nullptr, &refcon, sampleEither, &dst.record()), 0);
+    for (int32_t y = 0; y < kH; y += 7)
+        for (int32_t x = 0; x < kW; x += 3) {
+            HostPixel want{};
+            ASSERT_EQ(u.sampleAt(host.in().effectRef, x << 16 | 0x8000, y << 16, &refcon.blocks[(x / 7) % 2], &want), 0);
+            ASSERT_TRUE(same(dst.at(x, y), want)) << x << "," << y;
+        }
+    // A world whose record no longer names pixels is refused, not read.
+    EffectWorld gone = other.record();
+    refcon.blocks[1].src = &gone;
+    gone.data = nullptr;
+    EXPECT_EQ(u.iterate(&host.in(), 0, 1, nullptr, nullptr, &refcon, sampleEither, &dst.record()), -50);
+}
+
 TEST_P(ThreadedPixelServices, FillAndCopyShareLargeAreas)
 {
     const QdRect area = rect(3, -2, 398, 299);
