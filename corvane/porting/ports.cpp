@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <unordered_set>
+#include <vector>
 
 namespace corvane1 {
 namespace {
@@ -276,12 +277,25 @@ void inkRow(Port *p, const uint8_t *src, int32_t width, int32_t h, int32_t v, In
         return;
     uint8_t *row = rowOf(p, v);
     if (p->pixMap.pixelSize == 1) {
-        int32_t srcBytes = (width + 7) >> 3;
-        auto byteAt = [&](int32_t i) -> uint32_t { return i >= 0 && i < srcBytes ? src[i] : 0; };
+        // The row byte d takes source bits from byte (8d - shift) >> 3 and
+        // the one after; with a zero byte on either side of a copy of the
+        // source, every byte the row needs is there to read (the first is
+        // at most one before the source, the last at most one after).
+        const int32_t srcBytes = (width + 7) >> 3;
+        uint8_t local[256];
+        std::vector<uint8_t> large;
+        uint8_t *padded = local;
+        if (srcBytes + 2 > static_cast<int32_t>(sizeof local)) {
+            large.resize(static_cast<size_t>(srcBytes) + 2);
+            padded = large.data();
+        }
+        padded[0] = 0;
+        std::memcpy(padded + 1, src, static_cast<size_t>(srcBytes));
+        padded[srcBytes + 1] = 0;
+        const int32_t k = (-shift) & 7, right = 8 - k;
         inkBits(row, x0, x1, op, [&](int32_t d) {
-            int32_t s = d * 8 - shift; // source bit under the row byte's first pixel
-            int32_t i = s >> 3, k = s & 7;
-            return static_cast<uint8_t>(((byteAt(i) << 8 | byteAt(i + 1)) >> (8 - k)) & 0xFF);
+            const uint8_t *b = padded + 1 + ((d * 8 - shift) >> 3);
+            return static_cast<uint8_t>(((uint32_t{b[0]} << 8 | b[1]) >> right) & 0xFF);
         });
     } else {
         inkPixels(row, x0, x1, op, [&](int32_t x) {
