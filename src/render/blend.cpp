@@ -6,7 +6,7 @@ namespace {
 // 0 < b < 255. The exact forms below give the quotients of the general
 // rule, which divides in 1/65025 units; the largest term there,
 // 255 * 255 * 65025, still fits 32 unsigned bits.
-__attribute__((noinline)) HostPixel Blend(HostPixel colour, HostPixel base, uint32_t b)
+HostPixel Blend(HostPixel colour, HostPixel base, uint32_t b)
 {
     HostPixel out;
     if (base.alpha == 0) {
@@ -39,6 +39,13 @@ __attribute__((noinline)) HostPixel Blend(HostPixel colour, HostPixel base, uint
     return out;
 }
 
+// Out of line, so that the common pixels above need no stack frame.
+__attribute__((noinline)) int32_t BlendPartial(const BlendRefcon *r, const HostPixel *src, HostPixel *dst, uint32_t b)
+{
+    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, b);
+    return 0;
+}
+
 } // namespace
 
 extern "C" int32_t BlendPixel(void *refcon, int32_t, int32_t, HostPixel *src, HostPixel *dst)
@@ -55,6 +62,5 @@ extern "C" int32_t BlendPixel(void *refcon, int32_t, int32_t, HostPixel *src, Ho
         dst->alpha = 255;
         return 0;
     }
-    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, b);
-    return 0;
+    return BlendPartial(r, src, dst, b);
 }
