@@ -39,22 +39,27 @@ HostPixel Blend(HostPixel colour, HostPixel base, uint32_t b)
     return out;
 }
 
-// Out of line, so that the common pixels above need no stack frame.
-__attribute__((noinline)) int32_t BlendPartial(const BlendRefcon *r, const HostPixel *src, HostPixel *dst, uint32_t b)
+// Out of line, so that the common pixels below need no stack frame; it takes
+// the pixel function's own arguments, so reaching it moves no register.
+__attribute__((noinline, noipa)) int32_t BlendPartial(void *refcon, int32_t, int32_t, HostPixel *src, HostPixel *dst)
 {
-    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, b);
+    const BlendRefcon *r = static_cast<const BlendRefcon *>(refcon);
+    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, dst->blue);
     return 0;
 }
 
 } // namespace
 
-extern "C" int32_t BlendPixel(void *refcon, int32_t, int32_t, HostPixel *src, HostPixel *dst)
+extern "C" int32_t BlendPixel(void *refcon, int32_t x, int32_t y, HostPixel *src, HostPixel *dst)
 {
     const BlendRefcon *r = static_cast<const BlendRefcon *>(refcon);
     // Most of a frame has no text at all; then the pixel is the base as it stands.
     const uint32_t b = dst->blue;
-    if (b == 0) {
-        *dst = (r->composite & 1) ? *src : HostPixel{};
+    if (__builtin_expect(b == 0, 1)) {
+        if (__builtin_expect(r->composite & 1, 1))
+            *dst = *src;
+        else
+            *dst = HostPixel{};
         return 0;
     }
     if (b == 255) {
@@ -62,5 +67,5 @@ extern "C" int32_t BlendPixel(void *refcon, int32_t, int32_t, HostPixel *src, Ho
         dst->alpha = 255;
         return 0;
     }
-    return BlendPartial(r, src, dst, b);
+    return BlendPartial(refcon, x, y, src, dst);
 }
