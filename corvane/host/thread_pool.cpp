@@ -94,7 +94,7 @@ void ThreadPool::startWorkers()
     [[maybe_unused]] const ThreadAreaKept threadArea; // put back before a signal can arrive
     while (static_cast<int32_t>(workers_.size()) < threads_ - 1) {
         try {
-            workers_.emplace_back(&ThreadPool::work, this, static_cast<int32_t>(workers_.size()));
+            workers_.emplace_back(&ThreadPool::work, this);
         } catch (const std::system_error &) {
             return; // the threads there are share the work
         }
@@ -106,23 +106,30 @@ void ThreadPool::run(int32_t helpers, Job job, void *arg)
     if (helpers > 0 && workers_.empty())
         startWorkers();
     helpers = std::clamp<int32_t>(helpers, 0, static_cast<int32_t>(workers_.size()));
-    if (helpers > 0) {
+    if (helpers == 0) {
+        job(arg);
+        return;
+    }
+    {
         std::lock_guard lock(mutex_);
         ++generation_;
         wanted_ = running_ = helpers;
+        started_ = 0;
         job_ = job;
         arg_ = arg;
     }
-    if (helpers > 0)
-        wake_.notify_all();
+    wake_.notify_all();
     job(arg);
-    if (helpers > 0) {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return running_ == 0; });
-    }
+    std::unique_lock lock(mutex_);
+    // The job hands out its work as it goes, so by now there is none left
+    // for a worker that has not started: on a busy machine waiting for it to
+    // be scheduled would only add its wait to the pass.
+    running_ -= wanted_ - started_;
+    wanted_ = started_;
+    done_.wait(lock, [&] { return running_ == 0; });
 }
 
-void ThreadPool::work(int32_t index)
+void ThreadPool::work()
 {
     uint64_t seen = 0;
     for (;;) {
@@ -130,10 +137,11 @@ void ThreadPool::work(int32_t index)
         void *arg;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stopping_ || (generation_ != seen && index < wanted_); });
+            wake_.wait(lock, [&] { return stopping_ || (generation_ != seen && started_ < wanted_); });
             if (stopping_)
                 return;
             seen = generation_;
+            ++started_;
             job = job_;
             arg = arg_;
         }

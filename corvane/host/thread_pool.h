@@ -31,13 +31,16 @@ public:
 
     int32_t threads() const { return threads_; }
 
-    // Runs job(arg) on `helpers` workers (at most threads() - 1) and on the
-    // caller, and returns when every one of them has returned. A worker
+    // Runs job(arg) on the caller and on up to `helpers` workers (at most
+    // threads() - 1), and returns when every one of them that started has
+    // returned. Workers not yet running when the caller's job returns are
+    // let off, so the job must share its work out as it goes (a counter the
+    // threads take from) and expect to run on the caller alone. A worker
     // that cannot be started leaves its share to the others.
     void run(int32_t helpers, Job job, void *arg);
 
 private:
-    void work(int32_t index);
+    void work();
     void startWorkers();
 
     const int32_t threads_;
@@ -46,8 +49,9 @@ private:
     std::condition_variable wake_, done_;
     std::vector<std::thread> workers_;
     uint64_t generation_ = 0; // one per pass
-    int32_t wanted_ = 0;      // workers taking part in the current pass
-    int32_t running_ = 0;     // of those, still working
+    int32_t wanted_ = 0;      // workers that may take part in the current pass
+    int32_t started_ = 0;     // of those, the ones that have taken it up
+    int32_t running_ = 0;     // workers still to finish it
     Job job_ = nullptr;
     void *arg_ = nullptr;
     bool stopping_ = false;
