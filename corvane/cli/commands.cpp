@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "image.h"
+#include "input_file.h"
 #include "interrupt.h"
 #include "output.h"
 #include "parse.h"
@@ -62,22 +63,11 @@ template <typename F> int guarded(F body)
     }
 }
 
-std::unique_ptr<Session> openSession(const std::string &modulePath)
+std::unique_ptr<Session> openSession(const std::string &modulePath, bool quiet = false)
 {
     if (!fs::exists(modulePath))
         throw std::runtime_error("module not found at \"" + modulePath + "\" (name it with --module PATH)");
-    return std::make_unique<Session>(modulePath, warn);
-}
-
-int32_t parseAlignment(const std::string &text)
-{
-    if (text.empty() || text == "left")
-        return 0;
-    if (text == "center" || text == "centre")
-        return 1;
-    if (text == "right")
-        return 2;
-    throw UsageError("bad alignment \"" + text + "\": expected left, center or right");
+    return std::make_unique<Session>(modulePath, quiet ? Warn([](const std::string &) {}) : Warn(warn));
 }
 
 // A parameter given as one value or as keyframes, not both.
@@ -108,6 +98,42 @@ bool layerOptionsGiven(const RenderOptions &o)
     return !o.font.empty() || o.bold || o.italic || o.underline || o.outline || !o.align.empty() || !o.size.empty() ||
            !o.position.empty() || !o.colour.empty() || !o.sizeKeys.empty() || !o.positionKeys.empty() ||
            !o.colourKeys.empty() || o.composite;
+}
+
+// Text files are read whole; far more than the dialog's text field holds,
+// so that a long file is cut with the same warning as a long argument.
+constexpr size_t kMaxTextFileBytes = 64 * 1024;
+
+// The text as lines, from the argument, --text or --text-file; none when
+// no text is given.
+std::optional<std::vector<std::string>> textLines(const RenderOptions &o)
+{
+    if (!o.text.empty() + !o.textOption.empty() + !o.textFile.empty() > 1)
+        throw UsageError("give the text once: as an argument, with --text or with --text-file");
+    std::vector<std::string> lines;
+    if (!o.textFile.empty()) {
+        std::string bytes = readInputFile(o.textFile, "text file", kMaxTextFileBytes);
+        if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) // a byte order mark says UTF-8, nothing more
+            bytes.erase(0, 3);
+        // An editor's final line break ends the last line; it adds none.
+        if (bytes.size() && bytes.back() == '\n')
+            bytes.pop_back();
+        if (bytes.size() && bytes.back() == '\r')
+            bytes.pop_back();
+        lines = splitTextLines(bytes, false);
+        try {
+            textForTyping(lines);
+        } catch (const UsageError &e) {
+            throw UsageError("text file \"" + o.textFile + "\": " + e.what());
+        }
+        return lines;
+    }
+    const std::string &text = o.textOption.empty() ? o.text : o.textOption;
+    if (text.empty())
+        return std::nullopt;
+    lines = splitTextLines(text);
+    textForTyping(lines); // refuses what cannot be typed, before the module loads
+    return lines;
 }
 
 void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
@@ -242,7 +268,8 @@ struct RenderJob {
     Project project;
     FrameRange frames;
     std::string output;
-    bool progress = false, quiet = false, listFiles = true;
+    std::string progress; // "bar", "plain" or empty
+    bool quiet = false, listFiles = true;
     PlateSource plate;
     media::FormatInfo format; // the output's
     OutputLayout layout;
@@ -293,11 +320,15 @@ int renderFrames(Session &session, const RenderJob &job)
     full = {};
 
     const bool pattern = hasFramePattern(job.output);
-    const bool enabled = !job.quiet && (job.progress || isatty(STDERR_FILENO));
-    ProgressBar bar(stderr, enabled, job.frames.count(), job.progress);
+    using Style = ProgressBar::Style;
+    const Style style = job.quiet                                        ? Style::Off
+                        : job.progress == "plain"                        ? Style::Plain
+                        : job.progress == "bar" || isatty(STDERR_FILENO) ? Style::Bar
+                                                                         : Style::Off;
+    ProgressBar bar(stderr, style, job.frames.count(), job.progress == "bar");
     // On a terminal the bar shows the frames and one line sums up; elsewhere
     // every name goes out, for scripts.
-    const bool listEach = job.listFiles && !(enabled && isatty(STDOUT_FILENO));
+    const bool listEach = job.listFiles && !(style == Style::Bar && isatty(STDOUT_FILENO));
     int32_t written = 0;
     auto cancelled = [&] {
         bar.finish(false);
@@ -317,6 +348,7 @@ int renderFrames(Session &session, const RenderJob &job)
             const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
             writeImageAtomically(name, image, job.writing);
             ++written;
+            bar.frameDone();
             if (listEach) {
                 bar.clearLine(); // the bar and the names may share a terminal
                 std::cout << name << std::endl;
@@ -341,16 +373,9 @@ int renderFrames(Session &session, const RenderJob &job)
 // A render as the command line describes it, checked before the module loads.
 struct RenderPlan {
     RenderJob job;
-    std::optional<TextChoice> choice; // a new layer's text options, when text is given
+    std::optional<TextChoice> choice; // a new layer's text options
     LayerSpec newLayer;               // its parameters
 };
-
-std::string renderText(const RenderOptions &o)
-{
-    if (!o.text.empty() && !o.textOption.empty())
-        throw UsageError("give the text once: as an argument or with --text");
-    return o.textOption.empty() ? o.text : o.textOption;
-}
 
 // The project's settings with the command line's over them.
 Project projectFor(const RenderOptions &o)
@@ -370,30 +395,88 @@ Project projectFor(const RenderOptions &o)
     return project;
 }
 
-// The new layer the command line's text describes.
-void planNewLayer(const RenderOptions &o, const std::string &text, RenderPlan &plan)
+// The text options the command line gives; what it leaves out stays empty.
+TextChoice textChoice(const RenderOptions &o, std::optional<std::vector<std::string>> lines)
 {
     TextChoice choice;
-    choice.lines = splitTextLines(text);
-    textForTyping(choice.lines); // refuses what cannot be typed, before the module loads
+    choice.lines = std::move(lines);
     if (!o.font.empty())
         choice.font = o.font;
     choice.bold = o.bold;
     choice.italic = o.italic;
     choice.underline = o.underline;
     choice.outline = o.outline;
-    choice.alignment = parseAlignment(o.align);
-    plan.choice = std::move(choice);
-
-    LayerSpec &layer = plan.newLayer;
-    layer.composite = o.composite;
-    layer.tracks.size = buildTrack<int32_t>(o.size, o.sizeKeys, "size", "size", [](const std::string &s) {
-        return parseInt(s, "size", -1000000, 1000000);
-    });
-    layer.tracks.position = buildTrack<Position>(o.position, o.positionKeys, "position", "position", parsePosition);
-    layer.tracks.colour = buildTrack<Rgb>(o.colour, o.colourKeys, "colour", "color", parseColour);
+    if (!o.align.empty())
+        choice.alignment = parseAlignment(o.align);
+    return choice;
 }
 
+// The command line's size, position and colour over `tracks`: a track given
+// replaces the one there.
+void applyTracks(const RenderOptions &o, Tracks &tracks)
+{
+    if (!o.size.empty() || !o.sizeKeys.empty())
+        tracks.size = buildTrack<int32_t>(o.size, o.sizeKeys, "size", "size",
+                                          [](const std::string &s) { return parseInt(s, "size", -1000000, 1000000); });
+    if (!o.position.empty() || !o.positionKeys.empty())
+        tracks.position = buildTrack<Position>(o.position, o.positionKeys, "position", "position", parsePosition);
+    if (!o.colour.empty() || !o.colourKeys.empty())
+        tracks.colour = buildTrack<Rgb>(o.colour, o.colourKeys, "colour", "color", parseColour);
+}
+
+// Fields given on the command line win over the project's own edits.
+void mergeChoice(TextChoice &into, const TextChoice &over)
+{
+    auto take = [](auto &to, const auto &from) {
+        if (from)
+            to = from;
+    };
+    take(into.lines, over.lines);
+    take(into.font, over.font);
+    take(into.bold, over.bold);
+    take(into.italic, over.italic);
+    take(into.underline, over.underline);
+    take(into.outline, over.outline);
+    take(into.alignment, over.alignment);
+}
+
+// Puts the command line's layer options where they belong: on a new layer,
+// or on the project's chosen layer.
+void planLayers(const RenderOptions &o, RenderPlan &plan)
+{
+    auto lines = textLines(o);
+    auto &layers = plan.job.project.layers;
+    const bool project = !o.project.empty();
+    if (!project && (o.layer || o.addLayer))
+        throw UsageError(std::string(o.layer ? "--layer" : "--add-layer") + " works on a project: give --project FILE");
+    if (o.layer && o.addLayer)
+        throw UsageError("give either --layer N (change a layer) or --add-layer, not both");
+    if (!project && !lines)
+        throw UsageError("nothing to draw: give the text (quillomark render \"Hello\" -o out.png), a text file "
+                         "(--text-file FILE) or a project (--project FILE)");
+
+    if (!project || o.addLayer || layers.empty()) {
+        if (!lines) {
+            if (!layerOptionsGiven(o) && !o.addLayer)
+                return; // the project as it is
+            throw UsageError("a new layer needs its text: give it as an argument, with --text or with --text-file");
+        }
+        plan.choice = textChoice(o, std::move(lines));
+        // Over a project's layers a new layer composites as they do, so
+        // that it does not wipe what they drew.
+        plan.newLayer.composite = o.composite.value_or(!layers.empty() && layers.back().composite);
+        applyTracks(o, plan.newLayer.tracks);
+        return;
+    }
+    if (o.layer < 0 || o.layer > static_cast<int32_t>(layers.size()))
+        throw UsageError("--layer " + std::to_string(o.layer) + ": the project has " + std::to_string(layers.size()) +
+                         " layer(s), numbered from 1");
+    ProjectLayer &layer = layers[o.layer ? o.layer - 1 : layers.size() - 1];
+    mergeChoice(layer.edits, textChoice(o, std::move(lines)));
+    applyTracks(o, layer.tracks);
+    if (o.composite)
+        layer.composite = *o.composite;
+}
 // The frames to render: as given, else the span of every layer's keyframes.
 FrameRange framesFor(const RenderPlan &plan)
 {
@@ -495,28 +578,23 @@ void checkOutput(RenderJob &job, const RenderOptions &o)
 
 RenderPlan planRender(const RenderOptions &o)
 {
-    const std::string text = renderText(o);
-    const bool textGiven = !text.empty();
+    if (!o.progress.empty() && o.progress != "bar" && o.progress != "plain")
+        throw UsageError("bad progress style \"" + o.progress +
+                         "\": expected --progress (a bar) or --progress=plain "
+                         "(a line per frame, for logs)");
     RenderPlan plan;
     plan.job.project = projectFor(o);
-    if (!o.project.empty() && !textGiven && layerOptionsGiven(o))
-        throw UsageError("font, style, size, position, colour and composite options describe a new layer over "
-                         "the project's: give its text too (the project's own layers keep their settings)");
-    if (o.project.empty() && !textGiven)
-        throw UsageError("nothing to draw: give the text (quillomark render \"Hello\" -o out.png) or a project "
-                         "(--project FILE)");
+    planLayers(o, plan);
     if (o.output.empty() && o.saveProject.empty())
         throw UsageError("say where to write the image with -o FILE (e.g. -o out.png or -o out.%04d.png for a "
                          "sequence), or save a project with --save-project FILE");
-    if (textGiven)
-        planNewLayer(o, text, plan);
 
     RenderJob &job = plan.job;
     job.frames = framesFor(plan);
     job.output = o.output;
     job.progress = o.progress;
     job.quiet = o.quiet;
-    job.listFiles = o.listFiles;
+    job.listFiles = o.listFiles && !o.quiet;
     if (!o.colourSpace.empty() && o.output.empty())
         throw UsageError("--colorspace describes the output image: give it with -o FILE");
     job.plate = openPlate(job.project.plate);
@@ -531,7 +609,7 @@ RenderPlan planRender(const RenderOptions &o)
 std::unique_ptr<Session> openLayers(const std::string &modulePath, const RenderPlan &plan,
                                     const std::string &projectPath)
 {
-    auto session = openSession(modulePath);
+    auto session = openSession(modulePath, plan.job.quiet);
     const auto &layers = plan.job.project.layers;
     for (size_t i = 0; i < layers.size(); ++i) {
         try {
@@ -540,6 +618,8 @@ std::unique_ptr<Session> openLayers(const std::string &modulePath, const RenderP
             throw ProjectError("project \"" + projectPath + "\": " + e.what());
         }
         session->addLayerFromRecord(layers[i], static_cast<int32_t>(i + 1));
+        if (layers[i].edits.any())
+            session->editLayer(i, layers[i].edits);
     }
     if (plan.choice) {
         checkSizes(plan.newLayer.tracks.size, session->sizeRange(), "");
@@ -554,7 +634,9 @@ void saveSessionProject(const std::string &path, const RenderPlan &plan, const S
 {
     Project saved = plan.job.project;
     saved.frames = framesGiven ? std::optional<FrameRange>(plan.job.frames) : plan.job.project.frames;
-    saved.layers = session.layers();
+    saved.layers.clear();
+    for (const LayerSpec &l : session.layers())
+        saved.layers.push_back({l, {}});
     saveProject(path, saved);
 }
 
@@ -580,7 +662,8 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
         if (!o.saveProject.empty()) {
             saveSessionProject(o.saveProject, plan, *session, !o.frames.empty());
             if (plan.job.output.empty()) {
-                std::cout << o.saveProject << "\n";
+                if (!o.quiet)
+                    std::cout << o.saveProject << "\n";
                 return static_cast<int>(kExitOk);
             }
         }
@@ -605,7 +688,7 @@ int runDemo(const std::string &modulePath, const std::string &output, bool quiet
     o.quiet = quiet;
     o.listFiles = false;
     const int status = runRender(modulePath, o);
-    if (status == kExitOk) {
+    if (status == kExitOk && !quiet) {
         std::error_code ec;
         std::cout << "demo image: " << fs::absolute(output, ec).lexically_normal().string() << "\n";
     }

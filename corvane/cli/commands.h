@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,15 @@ enum Exit : int {
 };
 
 struct RenderOptions {
-    std::string text, textOption;
+    std::string text, textOption, textFile;
     std::string font;
-    bool bold = false, italic = false, underline = false, outline = false;
+    // Empty: a new layer is plain and not composited, or takes the project's
+    // composite setting; a changed layer keeps its own.
+    std::optional<bool> bold, italic, underline, outline;
+    std::optional<bool> composite;
     std::string align;
     std::string size, position, colour;
     std::vector<std::string> sizeKeys, positionKeys, colourKeys;
-    bool composite = false;
     bool draft = false, highQuality = false;
     std::string downsample;
     std::string input, plate, plateColour, plateGradient;
@@ -33,7 +36,10 @@ struct RenderOptions {
     std::string depth, alpha, colourSpace; // the output's; empty: from the plate and the format
     bool force = false;                    // replace write-protected files
     std::string project, saveProject;
-    bool progress = false, quiet = false;
+    int32_t layer = 0;     // the project's layer the options change, from 1; 0: the only or last
+    bool addLayer = false; // the options describe a new layer over the project's
+    std::string progress;  // "bar" or "plain"; empty: a bar on a terminal
+    bool quiet = false;    // errors only
     bool listFiles = true; // print each file written on stdout
 };
 

@@ -1,10 +1,12 @@
 // quillomark: renders Quillomark text into images from the command line.
 #include "commands.h"
 #include "interrupt.h"
+#include "suggest.h"
 
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <optional>
 
 using namespace quillomark;
 
@@ -32,12 +34,65 @@ const char *kRenderFooter = R"(Examples:
   quillomark render "Moving" --align center --composite --plate 1920x1080 \
       --position-key 1=10%,50% --position-key 48=90%,50% --size-key 1=36 --size-key 48=96 \
       -o shot/moving.%04d.png
-  quillomark render --project shot.json --frames 101-200 -o farm/shot.%04d.png
+  quillomark render --project shot.json --frames 101-200 --progress=plain -o farm/shot.%04d.png
+  quillomark render --project shot.json --layer 2 --text-file title.txt --save-project shot.json
 
-Text: "\n" starts a new line, "\\" is a backslash. Positions are pixels of the
-full-size plate, or percentages ("50%,50%" is the centre, the default).
+Text: "\n" starts a new line, "\\" is a backslash; a --text-file is taken as it
+is, its line breaks as line breaks. Positions are pixels of the full-size plate,
+or percentages ("50%,50%" is the centre, the default).
+The position anchors the block: with left alignment its left edge, with center
+its middle, with right its right edge, and vertically always its middle. Draft
+quality puts that anchor on the nearest whole pixel (halves go right and down);
+high quality keeps its fraction.
 Keyframes are FRAME=VALUE; between keys values move linearly.
+With --project, the text, style and parameter options change the project's last
+layer (or --layer N); --add-layer draws a new layer over them instead, which
+composites as the layer below it does unless told otherwise.
 )";
+
+// Adds --NAME and --no-NAME, the second only to undo the first on a
+// project's layer, so it stays out of the help.
+void addSwitch(CLI::App *app, const std::string &name, std::optional<bool> &target, const std::string &help)
+{
+    app->add_flag_callback(
+        "--" + name, [&target] { target = true; }, help);
+    app->add_flag_callback("--no-" + name, [&target] { target = false; })->group("");
+}
+
+// Every name an option of `app` answers to.
+std::vector<std::string> optionNames(const CLI::App &app)
+{
+    std::vector<std::string> names;
+    for (const CLI::Option *opt : app.get_options()) {
+        for (const auto &n : opt->get_lnames())
+            names.push_back("--" + n);
+        for (const auto &n : opt->get_snames())
+            names.push_back("-" + n);
+    }
+    return names;
+}
+
+// "did you mean" for the words the parser did not take; false when none
+// is near enough to a name it knows.
+bool suggest(const CLI::App &app, const CLI::App *sub)
+{
+    std::vector<std::string> commands;
+    for (const CLI::App *s : app.get_subcommands([](const CLI::App *) { return true; }))
+        commands.push_back(s->get_name());
+    bool any = false;
+    for (const std::string &word : app.remaining()) {
+        const bool option = word.size() > 1 && word[0] == '-';
+        const std::string name = option ? word.substr(0, word.find('=')) : word;
+        const std::string hint = option ? didYouMean(name, optionNames(sub ? *sub : app))
+                                 : sub  ? std::string()
+                                        : didYouMean(name, commands);
+        if (hint.empty())
+            continue;
+        std::cerr << "quillomark: unknown " << (option ? "option" : "command") << " \"" << name << "\"" << hint << "\n";
+        any = true;
+    }
+    return any;
+}
 
 } // namespace
 
@@ -57,14 +112,20 @@ int main(int argc, char **argv)
     render->footer(kRenderFooter);
     render->add_option("text", r.text, "The text; \\n starts a new line");
     render->add_option("--text", r.textOption, "The text, as an option")->type_name("TEXT");
+    render->add_option("--text-file", r.textFile, "The text from a UTF-8 file; its line breaks start new lines")
+        ->type_name("FILE");
     render->add_option("--font", r.font, "Font family (see `quillomark fonts`)")->type_name("NAME");
-    render->add_flag("--bold", r.bold, "Bold");
-    render->add_flag("--italic", r.italic, "Italic");
-    render->add_flag("--underline", r.underline, "Underline");
-    render->add_flag("--outline", r.outline, "Outline (hollow letters)");
-    render->add_option("--align", r.align, "left (default), center or right")->type_name("SIDE");
+    addSwitch(render, "bold", r.bold, "Bold (--no-bold undoes it on a project's layer; likewise the others)");
+    addSwitch(render, "italic", r.italic, "Italic");
+    addSwitch(render, "underline", r.underline, "Underline");
+    addSwitch(render, "outline", r.outline, "Outline (hollow letters)");
+    render
+        ->add_option("--align", r.align, "left (default), center or right: the side of the block the position anchors")
+        ->type_name("SIDE");
     render->add_option("--size", r.size, "Point size, one point per pixel (default 36)")->type_name("N");
-    render->add_option("--position", r.position, "Anchor of the block: pixels or percentages (default 50%,50%)")
+    render
+        ->add_option("--position", r.position,
+                     "Anchor of the block: pixels or percentages (default 50%,50%); see below for the anchor")
         ->type_name("X,Y");
     render->add_option("--color,--colour", r.colour, "Text colour: #RRGGBB or a name (default red)")
         ->type_name("COLOUR");
@@ -77,7 +138,7 @@ int main(int argc, char **argv)
     render->add_option("--color-key,--colour-key", r.colourKeys, "Colour keyframe (repeat)")
         ->type_name("FRAME=COLOUR")
         ->allow_extra_args(false);
-    render->add_flag("--composite", r.composite, "Draw over the plate instead of on transparent black");
+    addSwitch(render, "composite", r.composite, "Draw over the plate instead of on transparent black");
     render->add_flag("--draft", r.draft, "Draft quality: aliased, fast");
     render->add_flag("--high-quality", r.highQuality, "High quality: anti-aliased (the default)");
     render->add_option("--downsample", r.downsample, "Proxy render at N/D of full size, e.g. 1/2 or 1/2,1/4")
@@ -101,16 +162,21 @@ int main(int argc, char **argv)
         ->type_name("NAME");
     render->add_flag("--force", r.force, "Replace output files even when they are write-protected");
     render->add_option("--project", r.project, "Load a project file")->type_name("FILE");
+    render->add_option("--layer", r.layer, "The project's layer the options change, from 1 (default: the last)")
+        ->type_name("N");
+    render->add_flag("--add-layer", r.addLayer, "The options make a new layer over the project's");
     render->add_option("--save-project", r.saveProject, "Save the project to a file")->type_name("FILE");
-    render->add_flag("--progress", r.progress, "Show the progress bar even when stderr is not a terminal");
-    render->add_flag("-q,--quiet", r.quiet, "No progress bar");
+    render->add_flag("--progress{bar}", r.progress,
+                     "Show the progress bar even when stderr is not a terminal; --progress=plain: a line per frame "
+                     "with the time so far and to go, for logs");
+    render->add_flag("-q,--quiet", r.quiet, "Print nothing but errors");
 
     std::string demoOutput = "out/demo.png";
     bool demoQuiet = false;
     CLI::App *demo = app.add_subcommand("demo", "Render the demo frame and print where it went");
     demo->fallthrough();
     demo->add_option("-o,--output", demoOutput, "Where to write it (default out/demo.png)");
-    demo->add_flag("-q,--quiet", demoQuiet, "No progress bar");
+    demo->add_flag("-q,--quiet", demoQuiet, "Print nothing but errors");
 
     CLI::App *info = app.add_subcommand("info", "Show the module's registration and parameters");
     info->fallthrough();
@@ -122,6 +188,11 @@ int main(int argc, char **argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
+        const CLI::App *sub = *render ? render : *demo ? demo : *info ? info : *fonts ? fonts : nullptr;
+        if (e.get_exit_code() != 0 && suggest(app, sub)) {
+            std::cerr << "Run with --help for more information.\n";
+            return kExitUsage;
+        }
         const int status = app.exit(e);
         return status == 0 ? kExitOk : kExitUsage;
     }

@@ -240,12 +240,28 @@ int32_t parseInt(const std::string &text, const std::string &what, int32_t lo, i
     return v;
 }
 
-std::vector<std::string> splitTextLines(const std::string &text)
+int32_t parseAlignment(const std::string &text)
+{
+    if (text == "left")
+        return 0;
+    if (text == "center" || text == "centre")
+        return 1;
+    if (text == "right")
+        return 2;
+    throw UsageError("bad alignment \"" + text + "\": expected left, center or right");
+}
+
+std::string formatAlignment(int32_t alignment)
+{
+    return alignment == 0 ? "left" : alignment == 1 ? "center" : "right";
+}
+
+std::vector<std::string> splitTextLines(const std::string &text, bool escapes)
 {
     std::vector<std::string> lines(1);
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
+        if (escapes && c == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
             if (text[++i] == 'n')
                 lines.emplace_back();
             else

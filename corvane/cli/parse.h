@@ -48,7 +48,12 @@ int32_t parseInt(const std::string &text, const std::string &what, int32_t lo, i
 
 // The typed text: "\n" (backslash, n) and real line feeds become line
 // breaks, "\\" a backslash; other backslashes stay. Returns the lines.
-std::vector<std::string> splitTextLines(const std::string &text);
+// Without `escapes` (text from a file) every backslash is itself.
+std::vector<std::string> splitTextLines(const std::string &text, bool escapes = true);
+
+// "left", "center" (or "centre") or "right": 0, 1 or 2.
+int32_t parseAlignment(const std::string &text);
+std::string formatAlignment(int32_t alignment); // 2 and beyond draw as right
 
 // Output names: a printf-style frame number ("%04d", "%d") once in the
 // name; "%%" is a literal percent sign.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace quillomark {
 
@@ -11,8 +12,8 @@ constexpr auto kQuietStart = std::chrono::milliseconds(500);
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 } // namespace
 
-ProgressBar::ProgressBar(std::FILE *out, bool enabled, int32_t frames, bool always)
-    : out_(out), enabled_(enabled), frames_(std::max(frames, 1)), always_(always || frames > 1),
+ProgressBar::ProgressBar(std::FILE *out, Style style, int32_t frames, bool always)
+    : out_(out), style_(style), frames_(std::max(frames, 1)), always_(always || frames > 1),
       start_(std::chrono::steady_clock::now())
 {
 }
@@ -35,6 +36,43 @@ std::string ProgressBar::line(int32_t index, int32_t frames, int32_t frameNumber
     return bar;
 }
 
+namespace {
+
+// "4.2s", "3m05s", "2h03m".
+std::string duration(double seconds)
+{
+    seconds = std::max(seconds, 0.0);
+    const auto s = static_cast<int64_t>(std::llround(seconds));
+    char buf[32];
+    if (seconds < 59.95)
+        std::snprintf(buf, sizeof buf, "%.1fs", seconds);
+    else if (s < 3600)
+        std::snprintf(buf, sizeof buf, "%lldm%02llds", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
+    else
+        std::snprintf(buf, sizeof buf, "%lldh%02lldm", static_cast<long long>(s / 3600),
+                      static_cast<long long>(s / 60 % 60));
+    return buf;
+}
+
+} // namespace
+
+std::string ProgressBar::plainLine(int32_t done, int32_t frames, int32_t frameNumber, double seconds)
+{
+    // The frames so far set the pace of those to come.
+    const double eta = done > 0 ? seconds / done * (frames - done) : 0.0;
+    return "frame " + std::to_string(frameNumber) + " (" + std::to_string(done) + "/" + std::to_string(frames) +
+           ") elapsed " + duration(seconds) + " eta " + duration(eta);
+}
+
+void ProgressBar::frameDone()
+{
+    if (style_ != Style::Plain)
+        return;
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+    std::fprintf(out_, "%s\n", plainLine(index_ + 1, frames_, frameNumber_, elapsed.count()).c_str());
+    std::fflush(out_);
+}
+
 void ProgressBar::startFrame(int32_t index, int32_t frameNumber)
 {
     index_ = index;
@@ -51,7 +89,7 @@ void ProgressBar::report(int32_t current, int32_t total)
 
 void ProgressBar::draw(bool force)
 {
-    if (!enabled_)
+    if (style_ != Style::Bar)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (!always_ && now - start_ < kQuietStart)

@@ -1,6 +1,7 @@
-// A progress bar on stderr, fed by the host's progress reports during each
-// frame. It redraws one line at most ten times a second and stays silent
-// when disabled (not a terminal, or --quiet) or for a single quick frame.
+// Progress on stderr, fed by the host's progress reports during each frame.
+// The bar redraws one line at most ten times a second and stays silent for
+// a single quick frame; the plain style, for logs that are not a terminal,
+// writes one line per finished frame with the time so far and the time to go.
 #pragma once
 
 #include <chrono>
@@ -12,31 +13,35 @@ namespace quillomark {
 
 class ProgressBar {
 public:
+    enum class Style { Off, Bar, Plain };
     // `frames`: how many frames the run renders; `always`: draw even for a
     // single frame from the start.
-    ProgressBar(std::FILE *out, bool enabled, int32_t frames, bool always = false);
+    ProgressBar(std::FILE *out, Style style, int32_t frames, bool always = false);
     ~ProgressBar();
     ProgressBar(const ProgressBar &) = delete;
     ProgressBar &operator=(const ProgressBar &) = delete;
 
     void startFrame(int32_t index, int32_t frameNumber); // index 0..frames-1
     void report(int32_t current, int32_t total);         // the host's (current, total)
+    void frameDone();                                    // the frame begun last is written
     // Ends the line, if one was drawn: at 100% when the run completed.
     void finish(bool completed = true);
 
-    bool enabled() const { return enabled_; }
+    Style style() const { return style_; }
     // Wipes a drawn bar so that other output can take the line; the next
     // report draws it again.
     void clearLine();
 
     // The line as it would be drawn for this state (without the leading CR).
     static std::string line(int32_t index, int32_t frames, int32_t frameNumber, double fraction, int width = 30);
+    // The plain style's line after `done` of `frames` frames, `seconds` in.
+    static std::string plainLine(int32_t done, int32_t frames, int32_t frameNumber, double seconds);
 
 private:
     void draw(bool force);
 
     std::FILE *out_;
-    bool enabled_;
+    Style style_;
     int32_t frames_;
     bool always_;
     int32_t index_ = 0, frameNumber_ = 0;

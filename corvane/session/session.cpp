@@ -95,8 +95,11 @@ int32_t runDialog(corvane::Instance &instance, win32::Script script)
     const int32_t result = instance.options();
     win32::clearScripts();
     const auto &reports = win32::dialogReports();
-    if (reports.empty())
+    if (reports.empty()) {
+        if (result != 0) // refused before opening: the module's message says why
+            return result;
         throw std::runtime_error("the options dialog did not open");
+    }
     if (!reports.back().error.empty())
         throw std::runtime_error("options dialog: " + reports.back().error);
     return result;
@@ -178,66 +181,93 @@ std::pair<int32_t, int32_t> Session::sizeRange() const
     return {p.sliderMin, p.sliderMax};
 }
 
-void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &given)
+std::vector<uint8_t> Session::runOptions(corvane::Instance &instance, const TextChoice &choice, bool newRecord,
+                                         const std::string &what)
 {
-    const std::string typed = textForTyping(choice.lines);
+    const std::string typed = choice.lines ? textForTyping(*choice.lines) : std::string();
     std::string requested;
     if (choice.font) {
         try {
             requested = corvane::text::utf8ToCp1252(*choice.font);
         } catch (const corvane::text::EncodingError &e) {
-            throw UsageError(std::string("font: ") + e.what());
+            throw UsageError(what + "font: " + e.what());
         }
     }
     CorvaneFontDesc face{};
     const std::string fallback = CorvaneGetFontDesc(0, &face) == 0 ? std::string(face.faceName) : std::string();
 
-    corvane::Instance &instance = host_.newInstance();
-    if (const int32_t r = instance.setup())
-        throw ModuleError("instance setup failed", r, host_.message());
-
     bool found = false;
     std::string used;
     win32::Script script;
     script.then("set text, font, style and alignment", [&](win32::LiveDialog &d) {
-        const auto items = d.items(kIdFontList);
-        std::optional<std::string> entry;
-        if (choice.font)
-            entry = findNoCase(items, requested);
-        found = entry.has_value();
-        if (!entry && !fallback.empty())
-            entry = findNoCase(items, fallback);
-        if (entry)
-            d.pick(kIdFontList, *entry);
+        if (choice.font || newRecord) {
+            const auto items = d.items(kIdFontList);
+            std::optional<std::string> entry;
+            if (choice.font)
+                entry = findNoCase(items, requested);
+            found = entry.has_value();
+            if (!entry && !fallback.empty())
+                entry = findNoCase(items, fallback);
+            if (entry)
+                d.pick(kIdFontList, *entry);
+        }
         used = d.selectedItem(kIdFontList);
-        d.setChecked(kIdBoldBox, choice.bold);
-        d.setChecked(kIdItalicBox, choice.italic);
-        d.setChecked(kIdUnderlineBox, choice.underline);
-        d.setChecked(kIdOutlineBox, choice.outline);
-        d.chooseRadio(kIdAlignLeft + choice.alignment);
-        d.focus(kIdTextField);
-        d.press(win32::Key::SelectAll);
-        d.type(typed);
+        const std::pair<const std::optional<bool> &, int32_t> boxes[] = {{choice.bold, kIdBoldBox},
+                                                                         {choice.italic, kIdItalicBox},
+                                                                         {choice.underline, kIdUnderlineBox},
+                                                                         {choice.outline, kIdOutlineBox}};
+        for (const auto &[on, id] : boxes)
+            if (on)
+                d.setChecked(id, *on);
+        if (choice.alignment)
+            d.chooseRadio(kIdAlignLeft + *choice.alignment);
+        if (choice.lines) {
+            d.focus(kIdTextField);
+            d.press(win32::Key::SelectAll);
+            d.type(typed);
+        }
     });
     script.ok();
     if (const int32_t r = runDialog(instance, std::move(script)))
-        throw ModuleError("the options dialog did not store the settings", r, host_.message());
+        throw ModuleError(what + "the options dialog did not store the settings", r, host_.message());
 
     if (choice.font && !found)
-        warn_("font \"" + *choice.font + "\" is not installed; using \"" + corvane::text::cp1252ToUtf8(used) + "\"");
+        warn_(what + "font \"" + *choice.font + "\" is not installed; using \"" + corvane::text::cp1252ToUtf8(used) +
+              "\"");
 
     const std::vector<uint8_t> record = instance.storedRecord();
-    std::string expected;
-    for (char c : typed)
-        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const std::string stored = corvane::record::decode(record).text;
-    if (stored != expected)
-        warn_(keptText(choice.lines, expected.size(), stored));
+    if (choice.lines) {
+        std::string expected;
+        for (char c : typed)
+            expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        const std::string stored = corvane::record::decode(record).text;
+        if (stored != expected)
+            warn_(what + keptText(*choice.lines, expected.size(), stored));
+    }
+    return record;
+}
 
+void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &given)
+{
+    corvane::Instance &instance = host_.newInstance();
+    if (const int32_t r = instance.setup())
+        throw ModuleError("instance setup failed", r, host_.message());
     LayerSpec layer = given;
-    layer.record = record;
+    layer.record = runOptions(instance, choice, true, "");
     instances_.push_back(&instance);
     layers_.push_back(std::move(layer));
+}
+
+void Session::editLayer(size_t index, const TextChoice &choice)
+{
+    const std::string what = "layer " + std::to_string(index + 1) + ": ";
+    const std::string before = corvane::record::decode(layers_.at(index).record).fontName;
+    layers_[index].record = runOptions(*instances_.at(index), choice, false, what);
+    // A font the dialog does not list is replaced on OK, asked for or not.
+    const std::string after = corvane::record::decode(layers_[index].record).fontName;
+    if (!choice.font && after != before)
+        warn_(what + "font \"" + corvane::text::cp1252ToUtf8(before) + "\" is not installed; the options dialog " +
+              "stored \"" + corvane::text::cp1252ToUtf8(after) + "\" in its place");
 }
 
 void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)

@@ -36,12 +36,16 @@ struct Cancelled : std::runtime_error {
     Cancelled() : std::runtime_error("cancelled") {}
 };
 
-// What the options dialog is asked to set.
+// What the options dialog is asked to set. A field left empty keeps what the
+// record holds; in a new record that is no text, the default face, no
+// style and left alignment.
 struct TextChoice {
-    std::vector<std::string> lines;  // UTF-8; joined with typed line breaks
-    std::optional<std::string> font; // UTF-8 family name; none: the default face
-    bool bold = false, italic = false, underline = false, outline = false;
-    int32_t alignment = 0; // 0 left, 1 centre, 2 right
+    std::optional<std::vector<std::string>> lines; // UTF-8; joined with typed line breaks
+    std::optional<std::string> font;               // UTF-8 family name
+    std::optional<bool> bold, italic, underline, outline;
+    std::optional<int32_t> alignment; // 0 left, 1 centre, 2 right
+    bool any() const { return lines || font || bold || italic || underline || outline || alignment; }
+    bool operator==(const TextChoice &) const = default;
 };
 
 // Text converted for typing: Windows-1252 with '\n' for Enter. Throws
@@ -71,6 +75,9 @@ public:
     // instance re-setup; throws ModuleError with the module's message when
     // it refuses the record, std::runtime_error when it is not a record.
     void addLayerFromRecord(const LayerSpec &given, int32_t layerNumber);
+    // Sets an added layer's text options through its options dialog, as
+    // for a new layer; the module's message when it refuses the record.
+    void editLayer(size_t index, const TextChoice &choice);
     const std::vector<LayerSpec> &layers() const { return layers_; }
 
     // Size bounds the module registered for its slider.
@@ -111,6 +118,10 @@ public:
 private:
     void renderLayer(size_t i, int32_t frame, const FrameSetup &setup, corvane::World &input, corvane::World &output,
                      bool composite);
+    // Runs the options dialog on `instance` with `choice` and returns the
+    // record it stored. `newRecord`: a font left empty is the default face.
+    std::vector<uint8_t> runOptions(corvane::Instance &instance, const TextChoice &choice, bool newRecord,
+                                    const std::string &what);
     void checkFont(const std::vector<uint8_t> &record, int32_t layerNumber);
 
     corvane::Host host_;

@@ -5,8 +5,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
@@ -246,6 +248,15 @@ TEST_F(CliTest, ProgressBarFollowsTheFramesOnStderr)
     r = cli({"render", "P", "--plate", "64x32", "--frames", "1-2", "-o", path("q.%d.png")});
     ASSERT_EQ(r.status, 0);
     EXPECT_THAT(r.err, ::testing::Not(HasSubstr("frame 1"))) << "no bar when stderr is not a terminal";
+    r = cli({"render", "P", "--plate", "64x32", "--frames", "7-8", "--progress=plain", "-o", path("l.%d.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, ::testing::MatchesRegex("frame 7 \\(1/2\\) elapsed [0-9.]+s eta [0-9.]+s\n"
+                                               "frame 8 \\(2/2\\) elapsed [0-9.]+s eta 0.0s\n"));
+    r = cli({"render", "P", "--plate", "64x32", "--font", "No Such Font", "--frames", "1-2", "--progress", "-q", "-o",
+             path("s.%d.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "") << "quiet: no bar, no names, no warnings";
+    EXPECT_TRUE(fs::exists(path("s.2.png")));
 }
 
 // Ctrl-C and a render farm's stop both cancel through the module's checks.
@@ -312,6 +323,77 @@ TEST_F(CliTest, ProjectRoundTripRendersTheSamePixels)
     EXPECT_GT(inkOf(readImage(path("a.png"))).count, 0);
 }
 
+// Two ways to one render: a project's readable fields edited by hand or
+// changed by options, a text file, and the same given on the command line.
+struct SameRender {
+    const char *name;
+    std::function<void(nlohmann::json &layer)> edit; // on the saved project's layer
+    std::vector<std::string> a, b;                   // "@p": the edited project, "@t": a file holding "Bye"
+};
+
+class SameRenderTest : public CliTest, public ::testing::WithParamInterface<SameRender> {};
+
+TEST_P(SameRenderTest, BothGiveThePixelsOfTheChangeAndNotTheOriginal)
+{
+    const SameRender &c = GetParam();
+    const std::vector<std::string> base = {"--font", "DejaVu Sans", "--plate", "200x100"};
+    auto run = [&](std::vector<std::string> args, const std::string &out) {
+        for (auto &a : args)
+            a = a == "@p" ? path("edited.json") : a == "@t" ? path("t.txt") : a;
+        if (args[0] != "--project")
+            args.insert(args.end(), base.begin(), base.end());
+        args.insert(args.begin(), "render");
+        args.insert(args.end(), {"-o", path(out)});
+        const RunResult r = cli(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+    };
+    run({"Hello\\nWorld", "--align", "center", "--save-project", path("p.json")}, "base.png");
+    nlohmann::json project = nlohmann::json::parse(slurp(path("p.json")));
+    if (c.edit)
+        c.edit(project["layers"][0]);
+    std::ofstream(path("edited.json")) << project.dump(2);
+    std::ofstream(path("t.txt")) << "Bye\n";
+    run(c.a, "a.png");
+    run(c.b, "b.png");
+    const RgbaImage a = readImage(path("a.png"));
+    EXPECT_TRUE(samePixels(a, readImage(path("b.png"))));
+    EXPECT_FALSE(samePixels(a, readImage(path("base.png"))));
+}
+
+const SameRender kSameRenders[] = {
+    {"EditedText", [](nlohmann::json &l) { l["text"] = "Bye"; }, {"--project", "@p"}, {"Bye", "--align", "center"}},
+    {"EditedStyleAndAlignment",
+     [](nlohmann::json &l) {
+         l["style"] = {"italic"};
+         l["alignment"] = "right";
+     },
+     {"--project", "@p"},
+     {"Hello\\nWorld", "--italic", "--align", "right"}},
+    {"OptionsChangeTheLastLayer",
+     nullptr,
+     {"--project", "@p", "--text", "Bye", "--size", "30"},
+     {"Bye", "--align", "center", "--size", "30"}},
+    {"TextFile", nullptr, {"--text-file", "@t", "--align", "center"}, {"Bye", "--align", "center"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, SameRenderTest, ::testing::ValuesIn(kSameRenders),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, AddedLayerCompositesAsTheProjectsLayerDoes)
+{
+    RunResult r = cli({"render", "A", "--composite", "--plate", "64x32", "--plate-color", "#102030", "--save-project",
+                       path("p.json")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = cli({"render", "--project", path("p.json"), "--add-layer", "B", "--save-project", path("two.json"), "-o",
+             path("two.png")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const quillomark::Project two = quillomark::loadProject(path("two.json"));
+    ASSERT_EQ(two.layers.size(), 2u);
+    EXPECT_TRUE(two.layers[1].composite);
+    const uint8_t plate[4] = {0x10, 0x20, 0x30, 255};
+    EXPECT_TRUE(std::equal(plate, plate + 4, readImage(path("two.png")).pixel(0, 0))) << "the plate survives";
+}
+
 TEST_F(CliTest, DamagedProjectRecordGetsTheModulesMessage)
 {
     const std::string bad = editedProject("Damage", [](corvane::record::Fields &r) { r.magic = 0x00FF2BEE; });
@@ -347,8 +429,9 @@ TEST_P(BadInputTest, ClearMessageAndNonZeroExit)
 {
     const BadInput &c = GetParam();
     std::vector<std::string> args;
+    mkfifo(path("fifo").c_str(), 0600);
     for (const auto &a : c.args)
-        args.push_back(a == "@" ? path("x.png") : a == "@seq" ? path("x.%d.png") : a);
+        args.push_back(a == "@" ? path("x.png") : a == "@seq" ? path("x.%d.png") : a == "@fifo" ? path("fifo") : a);
     const RunResult r = cli(args);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_THAT(r.err, HasSubstr(c.message));
@@ -398,6 +481,18 @@ const BadInput kBadInputs[] = {
      "cannot read image \"/nonexistent/plate.png\""},
     {"MissingModule", {"--module", "/nonexistent/Quillomark.so", "render", "a", "-o", "@"}, 1, "module not found"},
     {"MissingProject", {"render", "--project", "/nonexistent/p.json", "-o", "@"}, 1, "cannot read project"},
+    {"DeviceProject", {"render", "--project", "/dev/zero", "-o", "@"}, 1, "it is a device, not a regular file"},
+    {"FifoProject", {"render", "--project", "@fifo", "-o", "@"}, 1, "it is a FIFO (a pipe), not a regular file"},
+    {"DirectoryProject", {"render", "--project", "/", "-o", "@"}, 1, "cannot read project \"/\": it is a directory"},
+    {"FifoTextFile", {"render", "--text-file", "@fifo", "-o", "@"}, 1, "it is a FIFO (a pipe), not a regular file"},
+    {"TextTwice", {"render", "a", "--text-file", "/dev/null", "-o", "@"}, 2, "give the text once"},
+    {"LayerWithoutProject", {"render", "a", "--layer", "1", "-o", "@"}, 2, "--layer works on a project"},
+    {"BadProgressStyle", {"render", "a", "--progress=fancy", "-o", "@"}, 2, "bad progress style \"fancy\""},
+    {"MistypedCommand", {"rendr", "a"}, 2, "unknown command \"rendr\"; did you mean \"render\"?"},
+    {"MistypedOption",
+     {"render", "a", "--colr=red", "-o", "@"},
+     2,
+     "unknown option \"--colr\"; did you mean \"--color\"?"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInputTest, ::testing::ValuesIn(kBadInputs),

@@ -9,6 +9,7 @@
 #include "record/stored_record.h"
 #include "registration.h"
 #include "res_builder.h"
+#include "suggest.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -201,7 +202,7 @@ Project sampleProject()
     p.draft = true;
     p.downsample = {{1, 2}, {1, 4}};
     p.frames = FrameRange{101, 200};
-    LayerSpec l;
+    ProjectLayer l;
     l.record = {0x00, 0xff, 0x2b, 0xed, 0x01, 0x00, 'H', 'i', 0x0d, 0x0a};
     l.composite = true;
     l.tracks.size.add(0, 72, "size");
@@ -209,8 +210,12 @@ Project sampleProject()
     l.tracks.position.add(200, {{1234.5625, false}, {-3, false}}, "position");
     l.tracks.colour.add(0, {255, 255, 255}, "colour");
     p.layers.push_back(l);
-    LayerSpec second;
-    second.record = std::vector<uint8_t>(corvane::record::kStoredSize, 0xA5);
+    ProjectLayer second;
+    second.record =
+        corvane::record::encode({.text = "Hi\r\nthere", .fontName = "Old Face", .style = 5, .alignment = 1});
+    second.edits.lines = {{"Caf\xc3\xa9", "", "x"}};
+    second.edits.bold = second.edits.italic = true;
+    second.edits.underline = second.edits.outline = false;
     p.layers.push_back(second);
     return p;
 }
@@ -220,7 +225,42 @@ TEST(ProjectJson, RoundTripsEveryField)
     const Project p = sampleProject();
     const std::string json = projectToJson(p, "/tmp");
     EXPECT_THAT(json, HasSubstr("\"record\": \"00ff2bed010048690d0a\""));
+    // Edits still to be applied show as they are, the rest as the record has it.
+    EXPECT_THAT(json, HasSubstr(R"("text": "Café\n\nx",
+      "font": "Old Face",
+      "style": [
+        "bold",
+        "italic"
+      ],
+      "alignment": "center",)"));
     EXPECT_EQ(projectFromJson(json, "/tmp"), p);
+}
+
+TEST(ProjectJson, ReadableFieldsThatDifferFromTheRecordAreEdits)
+{
+    const std::string record =
+        toHex(corvane::record::encode({.text = "A\r\nB", .fontName = "Liberation Serif", .style = 3, .alignment = 2}));
+    struct Row {
+        const char *name, *fields;
+        TextChoice edits;
+    };
+    const Row rows[] = {
+        {"AsTheRecord",
+         R"("text": "A\nB", "font": "Liberation Serif", "style": ["italic", "bold"], "alignment": "right")",
+         {}},
+        {"VersionOneHasNone", "", {}},
+        {"Text", R"("text": "A\nC")", {.lines = {{"A", "C"}}}},
+        {"FontByCase", R"("font": "liberation serif")", {.font = "liberation serif"}},
+        {"StyleAsAWhole",
+         R"("style": ["bold"])",
+         {.bold = true, .italic = false, .underline = false, .outline = false}},
+        {"Alignment", R"("alignment": "centre")", {.alignment = 1}},
+    };
+    for (const Row &r : rows) {
+        const std::string text = R"({"format": "quillomark-project", "version": 2, "layers": [{"record": ")" + record +
+                                 "\"" + (*r.fields ? ", " : "") + r.fields + "}]}";
+        EXPECT_EQ(projectFromJson(text, "").layers.at(0).edits, r.edits) << r.name;
+    }
 }
 
 TEST(ProjectJson, PlateImagePathIsRelativeToTheProject)
@@ -238,25 +278,42 @@ TEST(ProjectJson, RefusesDamagedFilesClearly)
         const char *json;
         const char *message;
     };
-    const std::string head = R"({"format": "quillomark-project", "version": 1, )";
+    const std::string head = R"({"format": "quillomark-project", "version": 2, )";
     const Row rows[] = {
         {"{", "not valid JSON"},
         {"[]", "not a Quillomark project"},
+        {R"({"format": 5, "layers": []})", "not a Quillomark project"},
         {R"({"format": "quillomark-project", "version": 7, "layers": []})", "version 7 is not supported"},
+        {R"({"format": "quillomark-project", "version": 4294967297, "layers": []})", "version 4294967297 is not"},
         {R"({"format": "quillomark-project", "version": 1})", "no \"layers\" list"},
-        {R"("layers": [{}]})", "layer 1: no \"record\""},
-        {R"("layers": [{"record": "0g"}]})", "layer 1 record: \"0g\" at digit 1 is not hex"},
+        {R"("layers": {}})", "layers: expected a list of layers, not an object"},
+        {R"("layers": [{}]})", "layers[0]: no \"record\""},
+        {R"("layers": [{"record": "0g"}]})", "layers[0].record: \"0g\" at digit 1 is not hex"},
+        {R"("layers": [{"record": 5}]})", "layers[0].record: expected the record in hex, not a number"},
         {R"("layers": [{"record": "abc"}]})", "odd number of hex digits"},
-        {R"("layers": [{"record": "00", "composite": 1}]})", "\"composite\" must be true or false"},
-        {R"("layers": [{"record": "00", "size": [{"frame": 1}]}]})", "each keyframe is"},
+        {R"("layers": [{"record": "00", "composite": 1}]})",
+         "layers[0].composite: expected true or false, not a number"},
+        {R"("layers": [{"record": "00", "size": [{"frame": 1}]}]})", "layers[0].size[0]: expected a keyframe"},
         {R"("layers": [{"record": "00", "size": [{"frame": 1, "value": 2}, {"frame": 1, "value": 3}]}]})",
-         "two layer 1 size keyframes at frame 1"},
-        {R"("layers": [{"record": "00", "color": "blurple"}]})", "layer 1 color: bad colour \"blurple\""},
-        {R"("layers": [{"record": "00", "position": "1,2,3"}]})", "layer 1 position: bad position"},
-        {R"("layers": [{"record": "00", "size": []}]})", "an empty keyframe list"},
-        {R"("quality": "best", "layers": []})", "quality must be \"draft\" or \"high\""},
-        {R"("downsample": "1/0", "layers": []})", "bad downsample ratio"},
-        {R"("plate": {"size": "10"}, "layers": []})", "bad plate size"},
+         "layers[0].size[1]: two size keyframes at frame 1"},
+        {R"("layers": [{"record": "00", "size": 18446744073709551615}]})",
+         "layers[0].size: expected a whole number from -1000000 to 1000000, not 18446744073709551615"},
+        {R"("layers": [{"record": "00", "size": [{"frame": -1, "value": 2}]}]})", "layers[0].size[0].frame: expected"},
+        {R"("layers": [{"record": "00", "color": "blurple"}]})", "layers[0].color: bad colour \"blurple\""},
+        {R"("layers": [{"record": "00", "color": [{"frame": 1, "value": 7}]}]})",
+         "layers[0].color[0].value: expected a colour"},
+        {R"("layers": [{"record": "00", "position": "1,2,3"}]})", "layers[0].position: bad position"},
+        {R"("layers": [{"record": "00", "size": []}]})", "layers[0].size: expected a value or a list of keyframes"},
+        {R"("layers": [{"record": "00", "colour": "red"}]})", "layers[0].colour: unknown key; did you mean \"color\"?"},
+        {R"("layers": [{"record": "00", "style": ["blod"]}]})", "layers[0].style[0]: \"blod\" is not a style"},
+        {R"("layers": [{"record": "00", "alignment": "middle"}]})", "layers[0].alignment: bad alignment"},
+        {R"("layers": [{"record": "00", "text": "a\tb"}]})", "layers[0]: text: line 1 holds a control character"},
+        {R"("layers": [{"record": "00", "font": "\u65e5"}]})", "layers[0].font: "},
+        {R"("qualty": "high", "layers": []})", "qualty: unknown key; did you mean \"quality\"?"},
+        {R"("quality": "best", "layers": []})", "quality: expected \"draft\" or \"high\", not \"best\""},
+        {R"("downsample": "1/0", "layers": []})", "downsample: bad downsample ratio"},
+        {R"("plate": {"size": "10"}, "layers": []})", "plate.size: bad plate size"},
+        {R"("plate": {"image": "a.png", "color": "red"}, "layers": []})", "plate: an image plate has no size"},
     };
     for (const Row &r : rows) {
         std::string text = r.json;
@@ -474,12 +531,33 @@ TEST(Output, ReadingRefusesMissingAndDamagedFiles)
     }
 }
 
+TEST(Suggest, NearMissesOnlyAndTheNearest)
+{
+    const std::vector<std::string> names = {"color", "composite", "position", "--color", "--colour", "render"};
+    struct Row {
+        const char *word, *expected;
+    } rows[] = {
+        {"colour", "color"},
+        {"Colr", "color"},
+        {"--colr", "--color"},
+        {"rendr", "render"},
+        {"psoition", "position"}, // a swap is one slip
+        {"size", ""},
+        {"x", ""},
+        {"compose", "composite"},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(nearest(r.word, names), r.expected) << r.word;
+}
+
 TEST(Progress, LineShowsOverallShareAndFrame)
 {
     EXPECT_EQ(ProgressBar::line(0, 1, 1, 0.5, 10), "[#####-----] 50%");
     EXPECT_EQ(ProgressBar::line(1, 4, 102, 0.0, 8), "[##------] 25%  frame 102 (2/4)");
     EXPECT_EQ(ProgressBar::line(3, 4, 104, 1.0, 4), "[####] 100%  frame 104 (4/4)");
     EXPECT_EQ(ProgressBar::line(0, 1, 1, 7.0, 4), "[####] 100%") << "the host's values are clamped";
+    EXPECT_EQ(ProgressBar::plainLine(2, 8, 102, 10.0), "frame 102 (2/8) elapsed 10.0s eta 30.0s");
+    EXPECT_EQ(ProgressBar::plainLine(2, 100, 102, 3725.0), "frame 102 (2/100) elapsed 1h02m eta 50h42m");
 }
 
 } // namespace

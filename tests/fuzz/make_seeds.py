@@ -56,7 +56,9 @@ def projects():
         "image_plate": dict(base, plate={"image": "plates/a.png"}, layers=[dict(layer, size=72, color="red",
                                                                                  position="200,120")]),
         "two_layers": dict(base, layers=[layer, keyed]),
-        "wrong_version": dict(base, version=2, layers=[]),
+        "edited_fields": dict(base, version=2, layers=[dict(layer, text="Caf\u00e9\nTwo", font="Liberation Serif",
+                                                            style=["bold", "outline"], alignment="right")]),
+        "wrong_version": dict(base, version=3, layers=[]),
     }
 
 

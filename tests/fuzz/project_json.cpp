@@ -17,11 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         project = quillomark::projectFromJson(text, "projects");
     } catch (const quillomark::ProjectError &) {
         return 0;
-    } catch (const nlohmann::json::exception &) {
-        // A wrong type or an out-of-range number still reaches the caller as
-        // the JSON library's own error, which the command line reports; the
-        // loader is to word these itself, with the key's path.
-        return 0;
+    } catch (const nlohmann::json::exception &e) {
+        // Every mistake in a project is worded by the loader, with the key's
+        // path; the library's own message reaching a user is a fault.
+        std::fprintf(stderr, "fault: the JSON library's error escaped the loader: %s\n", e.what());
+        std::abort();
     }
     const std::string saved = quillomark::projectToJson(project, "projects");
     if (!(quillomark::projectFromJson(saved, "projects") == project)) {
