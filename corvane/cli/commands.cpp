@@ -173,7 +173,7 @@ void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
 // or a generated one.
 struct PlateSource {
     std::unique_ptr<media::ImageReader> reader;
-    media::ImageSpec spec;
+    media::ImageSpec shape;
 
     media::Image read(const PlateSpec &plate) const
     {
@@ -184,8 +184,8 @@ struct PlateSource {
             throw ImageError(e.what());
         }
         if (plate.gradientEnd)
-            return makeGradientPlate(spec.width, spec.height, plate.colour, *plate.gradientEnd);
-        return makePlate(spec.width, spec.height, plate.colour);
+            return makeGradientPlate(shape.width, shape.height, plate.colour, *plate.gradientEnd);
+        return makePlate(shape.width, shape.height, plate.colour);
     }
 };
 
@@ -193,10 +193,10 @@ PlateSource openPlate(const PlateSpec &plate)
 {
     PlateSource source;
     if (plate.image.empty()) {
-        source.spec.width = plate.size.width;
-        source.spec.height = plate.size.height;
-        source.spec.channels = 4;
-        source.spec.hasAlpha = true;
+        source.shape.width = plate.size.width;
+        source.shape.height = plate.size.height;
+        source.shape.channels = 4;
+        source.shape.hasAlpha = true;
         return source;
     }
     try {
@@ -204,7 +204,7 @@ PlateSource openPlate(const PlateSpec &plate)
     } catch (const media::MediaError &e) {
         throw ImageError(e.what());
     }
-    source.spec = source.reader->spec();
+    source.shape = source.reader->spec();
     return source;
 }
 
@@ -235,21 +235,21 @@ std::optional<uint64_t> availableMemory()
 
 // Plates the module or this machine cannot take are refused before any
 // work, in the user's terms.
-void checkPlateLimits(const PlateSpec &plate, const media::ImageSpec &spec, media::PixelType outType, size_t layers)
+void checkPlateLimits(const PlateSpec &plate, const media::ImageSpec &shape, media::PixelType outType, size_t layers)
 {
     const std::string what = plate.image.empty() ? "the plate" : "image \"" + plate.image + "\"";
-    const std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-    if (spec.width < 1 || spec.height < 1 || spec.width > kMaxImageSide || spec.height > kMaxImageSide)
+    const std::string size = std::to_string(shape.width) + "x" + std::to_string(shape.height);
+    if (shape.width < 1 || shape.height < 1 || shape.width > kMaxImageSide || shape.height > kMaxImageSide)
         throw ImageError("cannot use " + what + ": it is " + size +
                          "; the module's coordinates take images from 1x1 to " + std::to_string(kMaxImageSide) + "x" +
                          std::to_string(kMaxImageSide));
-    const int64_t pixels = static_cast<int64_t>(spec.width) * spec.height;
+    const int64_t pixels = static_cast<int64_t>(shape.width) * shape.height;
     if (pixels > corvane::kMaxWorldPixels)
         throw ImageError("cannot use " + what + ": it is " + size + " (" + std::to_string(pixels / 1000000) +
                          " million pixels); the host renders images of up to " +
                          std::to_string(corvane::kMaxWorldPixels / 1000000) + " million pixels (e.g. 16384x8192)");
-    media::ImageSpec deepest = spec;
-    deepest.type = media::bytesPerChannel(outType) > media::bytesPerChannel(spec.type) ? outType : spec.type;
+    media::ImageSpec deepest = shape;
+    deepest.type = media::bytesPerChannel(outType) > media::bytesPerChannel(shape.type) ? outType : shape.type;
     const uint64_t needed = Session::bytesToRender(deepest, layers);
     if (const auto available = availableMemory(); available && needed > *available)
         throw ImageError("cannot use " + what + ": rendering " + size + " takes about " + oneDecimal(gib(needed)) +
@@ -287,11 +287,11 @@ std::function<TextColour(Rgb)> textColourFor(const std::string &colourSpace)
         const uint32_t key = (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b;
         if (auto it = cache->find(key); it != cache->end())
             return it->second;
-        media::ImageSpec spec;
-        spec.width = spec.height = 1;
-        spec.channels = 3;
-        spec.type = media::PixelType::Float;
-        media::Image one(spec);
+        media::ImageSpec shape;
+        shape.width = shape.height = 1;
+        shape.channels = 3;
+        shape.type = media::PixelType::Float;
+        media::Image one(shape);
         one.set(0, 0, 0, c.r / 255.0f);
         one.set(0, 0, 1, c.g / 255.0f);
         one.set(0, 0, 2, c.b / 255.0f);
@@ -572,7 +572,7 @@ void checkOutput(RenderJob &job, const RenderOptions &o)
         throw UsageError("cannot write \"" + job.output + "\": unknown image format; this build writes " +
                          media::writableFormats());
     job.format = *format;
-    job.layout = layoutFor(o, *format, job.plate.spec);
+    job.layout = layoutFor(o, *format, job.plate.shape);
     job.writing.force = o.force;
 }
 
@@ -600,7 +600,7 @@ RenderPlan planRender(const RenderOptions &o)
     job.plate = openPlate(job.project.plate);
     checkOutput(job, o);
     const size_t layers = job.project.layers.size() + (plan.choice ? 1 : 0);
-    checkPlateLimits(job.project.plate, job.plate.spec, job.layout.type, layers);
+    checkPlateLimits(job.project.plate, job.plate.shape, job.layout.type, layers);
     return plan;
 }
 

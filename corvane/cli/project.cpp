@@ -183,7 +183,7 @@ PlateSpec plateFromJson(const json &plate, const std::string &projectDir)
 {
     expect(plate.is_object(), plate, "plate", "an object");
     checkKeys(plate, "plate", {"image", "size", "color", "gradient"});
-    PlateSpec spec;
+    PlateSpec parsed;
     if (const json *image = find(plate, "image")) {
         if (plate.size() > 1)
             fail("plate", "an image plate has no size, color or gradient of its own");
@@ -192,23 +192,23 @@ PlateSpec plateFromJson(const json &plate, const std::string &projectDir)
             fail("plate.image", "expected a file name, not an empty string");
         if (path.is_relative() && !projectDir.empty())
             path = fs::path(projectDir) / path;
-        spec.image = path.lexically_normal().string();
-        return spec;
+        parsed.image = path.lexically_normal().string();
+        return parsed;
     }
     if (const json *size = find(plate, "size"))
-        spec.size = parsedAt(*size, "plate.size", "a size such as \"1280x720\"", parsePlateSize);
+        parsed.size = parsedAt(*size, "plate.size", "a size such as \"1280x720\"", parsePlateSize);
     const json *colour = find(plate, "color"), *gradient = find(plate, "gradient");
     if (colour && gradient)
         fail("plate", "give either \"color\" or \"gradient\", not both");
     if (gradient) {
         expect(gradient->is_array() && gradient->size() == 2, *gradient, "plate.gradient",
                "two colours, top and bottom");
-        spec.colour = parsedAt((*gradient)[0], "plate.gradient[0]", "a colour such as \"#1d2b53\"", parseColour);
-        spec.gradientEnd = parsedAt((*gradient)[1], "plate.gradient[1]", "a colour such as \"#7e2553\"", parseColour);
+        parsed.colour = parsedAt((*gradient)[0], "plate.gradient[0]", "a colour such as \"#1d2b53\"", parseColour);
+        parsed.gradientEnd = parsedAt((*gradient)[1], "plate.gradient[1]", "a colour such as \"#7e2553\"", parseColour);
     } else if (colour) {
-        spec.colour = parsedAt(*colour, "plate.color", "a colour such as \"#1d2b53\"", parseColour);
+        parsed.colour = parsedAt(*colour, "plate.color", "a colour such as \"#1d2b53\"", parseColour);
     }
-    return spec;
+    return parsed;
 }
 
 // The readable fields a layer gives, before they are held against its record.
