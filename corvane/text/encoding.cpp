@@ -223,6 +223,25 @@ std::optional<std::string> tryUtf8ToCp1252(std::string_view utf8)
     return out;
 }
 
+std::string utf8ToCp1252Replacing(std::string_view utf8, char replacement, size_t *replaced)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    size_t count = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        const Step step = decodeAt(utf8, i);
+        const auto byte = step.fault == Fault::None ? unicodeToCp1252(step.c) : std::nullopt;
+        count += !byte;
+        out += byte ? static_cast<char>(*byte) : replacement;
+        // A broken sequence ends where it showed, so the byte that broke it
+        // is read again as a character of its own.
+        i += step.length;
+    }
+    if (replaced)
+        *replaced = count;
+    return out;
+}
+
 std::string cp1252ToUtf8(std::string_view cp1252)
 {
     std::string out;

@@ -36,6 +36,10 @@ uint8_t cp1252Fold(uint8_t byte);
 std::string utf8ToCp1252(std::string_view utf8);
 // The same without the reason: none on any refusal.
 std::optional<std::string> tryUtf8ToCp1252(std::string_view utf8);
+// For callers with no way to refuse: every character 1252 cannot hold, and
+// every byte that starts no valid UTF-8 character, becomes `replacement`.
+// `replaced`, when given, learns how many did.
+std::string utf8ToCp1252Replacing(std::string_view utf8, char replacement = '?', size_t *replaced = nullptr);
 std::string cp1252ToUtf8(std::string_view cp1252);
 
 // Little-endian UTF-16 code units (an even number of bytes) to UTF-8.

@@ -101,6 +101,32 @@ TEST(Utf8, CharactersOutsideTheCodePageAreNamed)
     EXPECT_NE(refusal("\xF0\x9F\x98\x80").find("(U+1F600)"), std::string::npos);
 }
 
+TEST(Utf8, ReplacingConversionMarksEachCharacterItCannotHold)
+{
+    const struct {
+        const char *label, *utf8, *cp1252;
+        size_t replaced;
+    } rows[] = {
+        {"held", "caf\xC3\xA9 \xE2\x82\xAC", "caf\xE9 \x80", 0},
+        {"outside the code page",
+         "a\xE2\x9C\x93"
+         "b\xF0\x9F\x98\x80",
+         "a?b?", 2},
+        {"stray byte",
+         "a\xFF"
+         "b",
+         "a?b", 1},
+        {"broken sequence keeps the byte that broke it", "\xE2\x82z", "?z", 1},
+        {"cut short at the end", "ok\xE2\x82", "ok?", 1},
+        {"overlong", "\xC0\xAF.", "?.", 1},
+    };
+    for (const auto &r : rows) {
+        size_t replaced = 99;
+        EXPECT_EQ(utf8ToCp1252Replacing(r.utf8, '?', &replaced), r.cp1252) << r.label;
+        EXPECT_EQ(replaced, r.replaced) << r.label;
+    }
+}
+
 TEST(Utf16, PairsJoinAndUnpairedSurrogatesBecomeReplacements)
 {
     const struct {
