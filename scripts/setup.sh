@@ -15,7 +15,9 @@ native_pkgs=(
   libcli11-dev libopenimageio-dev libimath-dev nlohmann-json3-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   python3 python3-pefile
-  hyperfine ffmpeg
+  hyperfine
+  # the frei0r plug-in's interface and the video tools its tests run
+  frei0r-plugins-dev ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
 )
 i386_pkgs=(
   libfreetype-dev:i386 libfontconfig-dev:i386 libstdc++6:i386 libpng-dev:i386

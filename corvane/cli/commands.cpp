@@ -646,7 +646,12 @@ std::string defaultModulePath()
 {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ((ec ? fs::path(".") : self.parent_path()) / "Quillomark.so").string();
+    const fs::path dir = ec ? fs::path(".") : self.parent_path();
+    // Beside the program in the build tree; lib/quillomark/ once installed.
+    const fs::path installed = dir / ".." / "lib" / "quillomark" / "Quillomark.so";
+    if (!fs::exists(dir / "Quillomark.so") && fs::exists(installed))
+        return installed.lexically_normal().string();
+    return (dir / "Quillomark.so").string();
 }
 
 int runRender(const std::string &modulePath, const RenderOptions &o)

@@ -49,7 +49,7 @@ int runInfo(const std::string &modulePath);
 int runFonts(const std::string &modulePath);
 int runColours();
 
-// The module built beside this program.
+// The module beside this program, else where the install puts it.
 std::string defaultModulePath();
 
 } // namespace quillomark

@@ -256,27 +256,6 @@ std::string formatAlignment(int32_t alignment)
     return alignment == 0 ? "left" : alignment == 1 ? "center" : "right";
 }
 
-std::vector<std::string> splitTextLines(const std::string &text, bool escapes)
-{
-    std::vector<std::string> lines(1);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (escapes && c == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
-            if (text[++i] == 'n')
-                lines.emplace_back();
-            else
-                lines.back() += '\\';
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            // CR LF from a file written on Windows: one break
-        } else if (c == '\n' || c == '\r') {
-            lines.emplace_back();
-        } else {
-            lines.back() += c;
-        }
-    }
-    return lines;
-}
-
 namespace {
 
 // Finds the one frame-number conversion; returns its position and length.

@@ -46,11 +46,6 @@ PlateSize parsePlateSize(const std::string &text);
 // Whole number in [lo, hi], named `what` in the message.
 int32_t parseInt(const std::string &text, const std::string &what, int32_t lo, int32_t hi);
 
-// The typed text: "\n" (backslash, n) and real line feeds become line
-// breaks, "\\" a backslash; other backslashes stay. Returns the lines.
-// Without `escapes` (text from a file) every backslash is itself.
-std::vector<std::string> splitTextLines(const std::string &text, bool escapes = true);
-
 // "left", "center" (or "centre") or "right": 0, 1 or 2.
 int32_t parseAlignment(const std::string &text);
 std::string formatAlignment(int32_t alignment); // 2 and beyond draw as right

@@ -51,7 +51,12 @@ Heavy &heavy()
 #ifdef QM_MEDIA_PLUGIN
         std::error_code ec;
         const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-        const std::string path = ((ec ? fs::path(".") : self.parent_path()) / QM_MEDIA_PLUGIN).string();
+        const fs::path dir = ec ? fs::path(".") : self.parent_path();
+        // Beside the program in the build tree; lib/quillomark/ once installed.
+        const fs::path installed = dir / ".." / "lib" / "quillomark" / QM_MEDIA_PLUGIN;
+        const std::string path = (!fs::exists(dir / QM_MEDIA_PLUGIN) && fs::exists(installed))
+                                     ? installed.lexically_normal().string()
+                                     : (dir / QM_MEDIA_PLUGIN).string();
         void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) {
             const char *why = dlerror();

@@ -114,6 +114,27 @@ Fixed toFixed(double pixels)
 
 } // namespace
 
+std::vector<std::string> splitTextLines(const std::string &text, bool escapes)
+{
+    std::vector<std::string> lines(1);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (escapes && c == '\\' && i + 1 < text.size() && (text[i + 1] == 'n' || text[i + 1] == '\\')) {
+            if (text[++i] == 'n')
+                lines.emplace_back();
+            else
+                lines.back() += '\\';
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            // CR LF from a file written on Windows: one break
+        } else if (c == '\n' || c == '\r') {
+            lines.emplace_back();
+        } else {
+            lines.back() += c;
+        }
+    }
+    return lines;
+}
+
 std::string textForTyping(const std::vector<std::string> &lines)
 {
     std::string typed;
@@ -270,6 +291,20 @@ void Session::editLayer(size_t index, const TextChoice &choice)
               "stored \"" + corvane::text::cp1252ToUtf8(after) + "\" in its place");
 }
 
+void Session::setLayerParameters(size_t index, bool composite, const Tracks &tracks)
+{
+    LayerSpec &layer = layers_.at(index);
+    layer.composite = composite;
+    layer.tracks = tracks;
+}
+
+void Session::removeLayer(size_t index)
+{
+    host_.removeInstance(*instances_.at(index));
+    instances_.erase(instances_.begin() + static_cast<ptrdiff_t>(index));
+    layers_.erase(layers_.begin() + static_cast<ptrdiff_t>(index));
+}
+
 void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)
 {
     const std::string what = "layer " + std::to_string(layerNumber);
@@ -407,9 +442,23 @@ media::Image Session::renderFrame(const media::Image &plate, int32_t frame, cons
         corvane::Host &host;
         ~ProgressOff() { host.setProgress(nullptr); }
     } progressOff{host_};
+    return renderLayers(0, layers_.size(), plate, frame, setup);
+}
 
+media::Image Session::renderOneLayer(size_t index, const media::Image &plate, int32_t frame, const FrameSetup &setup)
+{
+    if (index >= layers_.size())
+        throw std::out_of_range("no layer " + std::to_string(index + 1));
+    return renderLayers(index, index + 1, plate, frame, setup);
+}
+
+media::Image Session::renderLayers(size_t first, size_t last, const media::Image &plate, int32_t frame,
+                                   const FrameSetup &setup)
+{
     media::ImageSpec spec = plate.spec();
-    const bool alone = std::any_of(layers_.begin(), layers_.end(), [](const LayerSpec &l) { return !l.composite; });
+    const bool alone =
+        std::any_of(layers_.begin() + static_cast<ptrdiff_t>(first), layers_.begin() + static_cast<ptrdiff_t>(last),
+                    [](const LayerSpec &l) { return !l.composite; });
     if (alone && !spec.hasAlpha) {
         // Text drawn alone needs somewhere to put its transparency.
         spec.hasAlpha = true;
@@ -420,7 +469,7 @@ media::Image Session::renderFrame(const media::Image &plate, int32_t frame, cons
     if (eightBit) {
         // The module's own compositing, byte for byte.
         corvane::World input = worldOf(plate);
-        for (size_t i = 0; i < instances_.size(); ++i) {
+        for (size_t i = first; i < last; ++i) {
             corvane::World output(plate.width(), plate.height());
             renderLayer(i, frame, setup, input, output, layers_[i].composite);
             input = std::move(output);
@@ -432,7 +481,7 @@ media::Image Session::renderFrame(const media::Image &plate, int32_t frame, cons
     // over the plate here, in the plate's precision.
     media::Image current =
         plate.spec().hasAlpha == spec.hasAlpha ? plate : plate.converted(spec.type, spec.hasAlpha, spec.alpha);
-    for (size_t i = 0; i < instances_.size(); ++i) {
+    for (size_t i = first; i < last; ++i) {
         corvane::World input(plate.width(), plate.height()), text(plate.width(), plate.height());
         renderLayer(i, frame, setup, input, text, false);
         const HostPixel c = settingsFor(layers_[i], frame, setup).colour;

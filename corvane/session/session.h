@@ -48,6 +48,11 @@ struct TextChoice {
     bool operator==(const TextChoice &) const = default;
 };
 
+// The typed text: "\n" (backslash, n) and real line feeds become line
+// breaks, "\\" a backslash; other backslashes stay. Returns the lines.
+// Without `escapes` (text from a file) every backslash is itself.
+std::vector<std::string> splitTextLines(const std::string &text, bool escapes = true);
+
 // Text converted for typing: Windows-1252 with '\n' for Enter. Throws
 // UsageError for characters the code page cannot hold and for control
 // characters other than line breaks.
@@ -79,6 +84,11 @@ public:
     // for a new layer; the module's message when it refuses the record.
     void editLayer(size_t index, const TextChoice &choice);
     const std::vector<LayerSpec> &layers() const { return layers_; }
+    // Replaces a layer's host parameters; its record stays. Throws
+    // std::out_of_range for an index past the last layer, as removeLayer.
+    void setLayerParameters(size_t index, bool composite, const Tracks &tracks);
+    // Tears the layer's instance down; later layers move up one.
+    void removeLayer(size_t index);
 
     // Size bounds the module registered for its slider.
     std::pair<int32_t, int32_t> sizeRange() const;
@@ -103,6 +113,10 @@ public:
     corvane::media::Image renderFrame(const corvane::media::Image &plate, int32_t frame, const FrameSetup &setup,
                                       const std::function<void(int32_t, int32_t)> &progress);
 
+    // Layer `index` alone over `plate`, as renderFrame renders it.
+    corvane::media::Image renderOneLayer(size_t index, const corvane::media::Image &plate, int32_t frame,
+                                         const FrameSetup &setup);
+
     // About how many bytes of memory rendering a plate of `spec` takes
     // (its worlds and images), to refuse what cannot fit before starting.
     static uint64_t bytesToRender(const corvane::media::ImageSpec &plate, size_t layers);
@@ -116,6 +130,8 @@ public:
     bool cancelRequested() const { return cancelled_.load(); }
 
 private:
+    corvane::media::Image renderLayers(size_t first, size_t last, const corvane::media::Image &plate, int32_t frame,
+                                       const FrameSetup &setup);
     void renderLayer(size_t i, int32_t frame, const FrameSetup &setup, corvane::World &input, corvane::World &output,
                      bool composite);
     // Runs the options dialog on `instance` with `choice` and returns the
