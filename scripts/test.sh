@@ -6,7 +6,7 @@
 #   i386         32-bit x86 Linux; tests run under qemu-i386
 #   win32        i686 Windows: Quillomark.QPX, checked as a PE file
 #   fuzz         clang + libFuzzer: each fuzz target runs 15 s (scripts/fuzz.sh runs them longer)
-#   native-tsan  the host's and the render's suites under ThreadSanitizer
+#   native-tsan  the host's, the render's and the command line's unit suites under ThreadSanitizer
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -5,6 +5,7 @@
 #include "interrupt.h"
 #include "output.h"
 #include "parse.h"
+#include "pipeline.h"
 #include "progress.h"
 #include "project.h"
 #include "registration.h"
@@ -13,6 +14,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -270,6 +273,7 @@ struct RenderJob {
     std::string output;
     std::string progress; // "bar", "plain" or empty
     bool quiet = false, listFiles = true;
+    int32_t threads = 0; // 0: every core
     PlateSource plate;
     media::FormatInfo format; // the output's
     OutputLayout layout;
@@ -302,6 +306,16 @@ std::function<TextColour(Rgb)> textColourFor(const std::string &colourSpace)
     };
 }
 
+// The same plate for every frame.
+class StillSource final : public FrameSource {
+public:
+    explicit StillSource(media::Image plate) : plate_(std::move(plate)) {}
+    const media::Image &plate(int32_t) override { return plate_; }
+
+private:
+    media::Image plate_;
+};
+
 // Renders every frame of the job and prints each file written.
 int renderFrames(Session &session, const RenderJob &job)
 {
@@ -316,10 +330,9 @@ int renderFrames(Session &session, const RenderJob &job)
         std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.width() * setup.downsample.x.value())));
     const int32_t h =
         std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.height() * setup.downsample.y.value())));
-    const media::Image plate = downscale(full, w, h);
+    StillSource source(downscale(full, w, h));
     full = {};
 
-    const bool pattern = hasFramePattern(job.output);
     using Style = ProgressBar::Style;
     const Style style = job.quiet                                        ? Style::Off
                         : job.progress == "plain"                        ? Style::Plain
@@ -329,7 +342,27 @@ int renderFrames(Session &session, const RenderJob &job)
     // On a terminal the bar shows the frames and one line sums up; elsewhere
     // every name goes out, for scripts.
     const bool listEach = job.listFiles && !(style == Style::Bar && isatty(STDOUT_FILENO));
+    ImageFilesSink sink(job.output, job.format.alpha, job.writing, session.host().threads());
     int32_t written = 0;
+    PipelineSteps steps;
+    steps.started = [&](int32_t f) {
+        throwIfInterrupted();
+        bar.startFrame(f - job.frames.first, f);
+    };
+    steps.render = [&](const media::Image &plate, int32_t f) {
+        media::Image image =
+            session.renderFrame(plate, f, setup, [&bar](int32_t cur, int32_t total) { bar.report(cur, total); });
+        throwIfInterrupted();
+        return image;
+    };
+    steps.written = [&](int32_t f, int32_t count) {
+        written = count;
+        bar.frameDone(f, count);
+        if (listEach) {
+            bar.clearLine(); // the bar and the names may share a terminal
+            std::cout << sink.name(f) << std::endl;
+        }
+    };
     auto cancelled = [&] {
         bar.finish(false);
         report("cancelled after " + std::to_string(written) + " of " + std::to_string(job.frames.count()) +
@@ -337,23 +370,7 @@ int renderFrames(Session &session, const RenderJob &job)
         return static_cast<int>(kExitCancelled);
     };
     try {
-        for (int32_t f = job.frames.first; f <= job.frames.last; ++f) {
-            throwIfInterrupted();
-            bar.startFrame(f - job.frames.first, f);
-            media::Image image =
-                session.renderFrame(plate, f, setup, [&bar](int32_t cur, int32_t total) { bar.report(cur, total); });
-            throwIfInterrupted();
-            if (image.spec().hasAlpha && !job.format.alpha) // the format keeps the colours alone
-                image = image.converted(image.spec().type, false, image.spec().alpha);
-            const std::string name = pattern ? expandFramePattern(job.output, f) : job.output;
-            writeImageAtomically(name, image, job.writing);
-            ++written;
-            bar.frameDone();
-            if (listEach) {
-                bar.clearLine(); // the bar and the names may share a terminal
-                std::cout << name << std::endl;
-            }
-        }
+        runPipeline(job.frames, source, sink, steps);
     } catch (const Cancelled &) {
         return cancelled();
     } catch (const media::Cancelled &) {
@@ -362,10 +379,10 @@ int renderFrames(Session &session, const RenderJob &job)
     bar.finish(true);
     if (job.listFiles && !listEach) {
         if (job.frames.count() == 1)
-            std::cout << (pattern ? expandFramePattern(job.output, job.frames.first) : job.output) << "\n";
+            std::cout << sink.name(job.frames.first) << "\n";
         else
-            std::cout << expandFramePattern(job.output, job.frames.first) << " ... "
-                      << expandFramePattern(job.output, job.frames.last) << " (" << job.frames.count() << " frames)\n";
+            std::cout << sink.name(job.frames.first) << " ... " << sink.name(job.frames.last) << " ("
+                      << job.frames.count() << " frames)\n";
     }
     return kExitOk;
 }
@@ -574,6 +591,14 @@ void checkOutput(RenderJob &job, const RenderOptions &o)
     job.format = *format;
     job.layout = layoutFor(o, *format, job.plate.shape);
     job.writing.force = o.force;
+    if (!o.compression.empty()) {
+        std::string name = job.format.name;
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (name != "png" && name != "tiff" && name != "openexr")
+            throw UsageError("--compression sets the zlib level of PNG, TIFF and OpenEXR files; " + job.format.name +
+                             " files have none");
+        job.writing.write.compression = parseInt(o.compression, "compression", 0, 9);
+    }
 }
 
 RenderPlan planRender(const RenderOptions &o)
@@ -597,6 +622,7 @@ RenderPlan planRender(const RenderOptions &o)
     job.listFiles = o.listFiles && !o.quiet;
     if (!o.colourSpace.empty() && o.output.empty())
         throw UsageError("--colorspace describes the output image: give it with -o FILE");
+    job.threads = o.threads.empty() ? 0 : parseInt(o.threads, "thread count", 0, corvane::kMaxThreads);
     job.plate = openPlate(job.project.plate);
     checkOutput(job, o);
     const size_t layers = job.project.layers.size() + (plan.choice ? 1 : 0);
@@ -662,6 +688,7 @@ int runRender(const std::string &modulePath, const RenderOptions &o)
         const RenderPlan plan = planRender(o);
         throwIfInterrupted();
         auto session = openLayers(modulePath, plan, o.project);
+        session->host().setThreads(plan.job.threads);
         const InterruptScope interrupts(*session);
         throwIfInterrupted();
         if (!o.saveProject.empty()) {

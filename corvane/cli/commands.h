@@ -35,6 +35,8 @@ struct RenderOptions {
     std::string output;
     std::string depth, alpha, colourSpace; // the output's; empty: from the plate and the format
     bool force = false;                    // replace write-protected files
+    std::string compression;               // zlib level 0-9; empty: fast
+    std::string threads;                   // empty or 0: every core
     std::string project, saveProject;
     int32_t layer = 0;     // the project's layer the options change, from 1; 0: the only or last
     bool addLayer = false; // the options describe a new layer over the project's

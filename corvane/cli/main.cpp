@@ -160,6 +160,13 @@ int main(int argc, char **argv)
         ->add_option("--colorspace,--colourspace", r.colourSpace,
                      "Output colour space, e.g. sRGB or linear (default: the format's; EXR is linear)")
         ->type_name("NAME");
+    render
+        ->add_option("--compression", r.compression,
+                     "PNG, TIFF and EXR zlib level, 0 (none) to 9 (smallest, slowest); default: fast, "
+                     "files a little larger")
+        ->type_name("N");
+    render->add_option("--threads", r.threads, "Threads for rendering and for writing files (default 0: every core)")
+        ->type_name("N");
     render->add_flag("--force", r.force, "Replace output files even when they are write-protected");
     render->add_option("--project", r.project, "Load a project file")->type_name("FILE");
     render->add_option("--layer", r.layer, "The project's layer the options change, from 1 (default: the last)")

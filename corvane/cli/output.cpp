@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -38,6 +39,23 @@ struct TempFile {
             ::unlink(path.c_str());
     }
 };
+
+// Read, not set and restored: files are written from several threads, and
+// a moment of umask 0 would reach another thread's new folders and files.
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        std::ifstream status("/proc/self/status");
+        std::string key;
+        while (status >> key)
+            if (key == "Umask:" && status >> key)
+                return static_cast<mode_t>(std::stoul(key, nullptr, 8));
+        const mode_t old = ::umask(0); // kernels before 4.7 show no umask
+        ::umask(old);
+        return old;
+    }();
+    return mask;
+}
 
 } // namespace
 
@@ -77,9 +95,7 @@ void writeImageAtomically(const std::string &finalPath, const media::Image &imag
     if (::stat(finalPath.c_str(), &existing) == 0) {
         mode = existing.st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0666 & ~processUmask();
     }
     ::close(fd);
 

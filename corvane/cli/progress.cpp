@@ -64,12 +64,12 @@ std::string ProgressBar::plainLine(int32_t done, int32_t frames, int32_t frameNu
            ") elapsed " + duration(seconds) + " eta " + duration(eta);
 }
 
-void ProgressBar::frameDone()
+void ProgressBar::frameDone(int32_t frameNumber, int32_t written)
 {
     if (style_ != Style::Plain)
         return;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
-    std::fprintf(out_, "%s\n", plainLine(index_ + 1, frames_, frameNumber_, elapsed.count()).c_str());
+    std::fprintf(out_, "%s\n", plainLine(written, frames_, frameNumber, elapsed.count()).c_str());
     std::fflush(out_);
 }
 

@@ -23,7 +23,9 @@ public:
 
     void startFrame(int32_t index, int32_t frameNumber); // index 0..frames-1
     void report(int32_t current, int32_t total);         // the host's (current, total)
-    void frameDone();                                    // the frame begun last is written
+    // `frameNumber` is written, the `written`th of the run; the bar follows
+    // the rendering, the plain lines the writes.
+    void frameDone(int32_t frameNumber, int32_t written);
     // Ends the line, if one was drawn: at 100% when the run completed.
     void finish(bool completed = true);
 

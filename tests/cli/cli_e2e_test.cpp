@@ -259,19 +259,26 @@ TEST_F(CliTest, ProgressBarFollowsTheFramesOnStderr)
     EXPECT_TRUE(fs::exists(path("s.2.png")));
 }
 
-// Ctrl-C and a render farm's stop both cancel through the module's checks.
-class InterruptTest : public CliTest, public ::testing::WithParamInterface<int> {};
+// Ctrl-C and a render farm's stop both cancel through the module's checks,
+// however many threads render and write.
+struct Interrupt {
+    const char *name;
+    int signal;
+    const char *threads;
+};
+
+class InterruptTest : public CliTest, public ::testing::WithParamInterface<Interrupt> {};
 
 TEST_P(InterruptTest, StopsTheSequencePromptlyLeavingOnlyCompleteFiles)
 {
-    Running run(command({"render", "Stop", "--plate", "1280x720", "--size", "200", "--frames", "1-400", "-o",
-                         path("c/c.%04d.png")}),
+    Running run(command({"render", "Stop", "--plate", "1280x720", "--size", "200", "--frames", "1-400", "--threads",
+                         GetParam().threads, "-o", path("c/c.%04d.png")}),
                 dir_.string());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (!fs::exists(path("c/c.0001.png")) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(fs::exists(path("c/c.0001.png")));
-    run.signal(GetParam());
+    run.signal(GetParam().signal);
     // Promptly: within 2 s, the time a farm scheduler waits before SIGKILL
     // (the emulated 32-bit build gets more).
     const auto r = run.waitFor(std::chrono::seconds(*QM_CLI_EMULATOR ? 10 : 2));
@@ -289,8 +296,35 @@ TEST_P(InterruptTest, StopsTheSequencePromptlyLeavingOnlyCompleteFiles)
     EXPECT_LT(files, 400);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signal, InterruptTest, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto &info) { return std::string(info.param == SIGINT ? "Int" : "Term"); });
+const Interrupt kInterrupts[] = {
+    {"Int", SIGINT, "0"},
+    {"TermOneThread", SIGTERM, "1"},
+    {"IntEightThreads", SIGINT, "8"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Signal, InterruptTest, ::testing::ValuesIn(kInterrupts),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Threads share the work of a frame and of a sequence, never its bytes.
+TEST_F(CliTest, AnyThreadCountWritesTheSameFiles)
+{
+    const std::vector<std::string> anim = {"render",         "Same\\nbytes", "--plate", "960x540",
+                                           "--high-quality", "--size-key",   "1=30",    "--size-key",
+                                           "4=60",           "--frames",     "1-4",     "--threads"};
+    for (const char *threads : {"1", "2", "8"}) {
+        auto args = anim;
+        args.insert(args.end(), {threads, "-o", path(std::string("t") + threads + "/f.%d.png")});
+        const RunResult r = cli(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    for (int f = 1; f <= 4; ++f) {
+        const std::string name = "/f." + std::to_string(f) + ".png";
+        const std::string one = slurp(path("t1" + name));
+        EXPECT_FALSE(one.empty());
+        EXPECT_EQ(slurp(path("t2" + name)), one) << name;
+        EXPECT_EQ(slurp(path("t8" + name)), one) << name;
+    }
+}
 
 // --------------------------------------------------------------------------
 // Projects
@@ -487,6 +521,8 @@ const BadInput kBadInputs[] = {
     {"FifoTextFile", {"render", "--text-file", "@fifo", "-o", "@"}, 1, "it is a FIFO (a pipe), not a regular file"},
     {"TextTwice", {"render", "a", "--text-file", "/dev/null", "-o", "@"}, 2, "give the text once"},
     {"LayerWithoutProject", {"render", "a", "--layer", "1", "-o", "@"}, 2, "--layer works on a project"},
+    {"TooManyThreads", {"render", "a", "--threads", "257", "-o", "@"}, 2, "bad thread count \"257\""},
+    {"BadCompression", {"render", "a", "--compression", "10", "-o", "@"}, 2, "bad compression \"10\""},
     {"BadProgressStyle", {"render", "a", "--progress=fancy", "-o", "@"}, 2, "bad progress style \"fancy\""},
     {"MistypedCommand", {"rendr", "a"}, 2, "unknown command \"rendr\"; did you mean \"render\"?"},
     {"MistypedOption",

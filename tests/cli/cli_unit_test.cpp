@@ -4,6 +4,7 @@
 #include "image.h"
 #include "output.h"
 #include "parse.h"
+#include "pipeline.h"
 #include "progress.h"
 #include "project.h"
 #include "record/stored_record.h"
@@ -14,8 +15,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace quillomark;
@@ -559,5 +565,96 @@ TEST(Progress, LineShowsOverallShareAndFrame)
     EXPECT_EQ(ProgressBar::plainLine(2, 8, 102, 10.0), "frame 102 (2/8) elapsed 10.0s eta 30.0s");
     EXPECT_EQ(ProgressBar::plainLine(2, 100, 102, 3725.0), "frame 102 (2/100) elapsed 1h02m eta 50h42m");
 }
+
+// --------------------------------------------------------------------------
+// The frame loop, with a sink that fails or slows chosen frames.
+
+struct SinkScript {
+    const char *name;
+    int32_t encoders;
+    std::set<int32_t> failing; // writes that throw "frame N"
+    int32_t slow = 0;          // a write that pauses first
+    int32_t renderFails = 0;   // the render that throws "render N"
+    const char *error;         // what the run throws; empty: nothing
+};
+
+class ScriptedSink final : public FrameSink {
+public:
+    explicit ScriptedSink(const SinkScript &s) : script_(s) {}
+    int32_t encoders() const override { return script_.encoders; }
+    void write(int32_t frame, media::Image) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(frame == script_.slow ? 100 : 1));
+        held.fetch_sub(1);
+        if (script_.failing.count(frame))
+            throw std::runtime_error("frame " + std::to_string(frame));
+        std::lock_guard lock(mutex);
+        written.push_back(frame);
+    }
+    const SinkScript &script_;
+    std::mutex mutex;
+    std::vector<int32_t> written; // in the order the writes ended
+    std::atomic<int32_t> held{0}, mostHeld{0};
+};
+
+class PipelineTest : public ::testing::TestWithParam<SinkScript> {};
+
+TEST_P(PipelineTest, WritesEachFrameOnceReportsInOrderAndStopsAtTheFirstError)
+{
+    const SinkScript &script = GetParam();
+    ScriptedSink sink(script);
+    struct : FrameSource {
+        media::Image image = makePlate(2, 1, {0, 0, 0});
+        const media::Image &plate(int32_t) override { return image; }
+    } source;
+    std::vector<int32_t> reported;
+    PipelineSteps steps;
+    steps.started = [](int32_t) {};
+    steps.render = [&](const media::Image &plate, int32_t frame) {
+        if (frame == script.renderFails)
+            throw std::runtime_error("render " + std::to_string(frame));
+        sink.mostHeld.store(std::max(sink.mostHeld.load(), sink.held.fetch_add(1) + 1));
+        return plate;
+    };
+    steps.written = [&](int32_t frame, int32_t count) {
+        reported.push_back(frame);
+        EXPECT_EQ(count, static_cast<int32_t>(reported.size()));
+    };
+    std::string error;
+    try {
+        runPipeline({1, 20}, source, sink, steps);
+    } catch (const std::runtime_error &e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, script.error);
+    // Every encoder is joined: the writes that began have all ended.
+    std::vector<int32_t> written = sink.written;
+    if (script.encoders == 1)
+        EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << "one encoder writes in frame order";
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(reported, written) << "reported in frame order, once each";
+    EXPECT_EQ(std::adjacent_find(written.begin(), written.end()), written.end()) << "a frame written twice";
+    EXPECT_LE(sink.mostHeld.load(), script.encoders + 2);
+    if (script.slow && !script.failing.count(script.slow))
+        EXPECT_TRUE(std::count(written.begin(), written.end(), script.slow)) << "the write in flight was cut short";
+    if (!*script.error)
+        EXPECT_EQ(written.size(), 20u);
+    if (script.renderFails)
+        EXPECT_EQ(written.size(), static_cast<size_t>(script.renderFails - 1)) << "rendered frames are written";
+    if (!script.failing.empty() && !written.empty()) // the renderer stops once a write fails
+        EXPECT_LE(written.back(), *script.failing.rbegin() + script.encoders + 2);
+}
+
+const SinkScript kSinkScripts[] = {
+    {"OneEncoder", 1, {}, 0, 0, ""},
+    {"FourEncoders", 4, {}, 0, 0, ""},
+    {"FailedWrite", 3, {5}, 0, 0, "frame 5"},
+    {"EarlierFrameErrorWins", 2, {3, 4}, 3, 0, "frame 3"},
+    {"InFlightWriteEnds", 2, {6}, 5, 0, "frame 6"},
+    {"FailedRender", 2, {}, 0, 7, "render 7"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, PipelineTest, ::testing::ValuesIn(kSinkScripts),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

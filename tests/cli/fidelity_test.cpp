@@ -212,8 +212,9 @@ TEST_F(FullDiskTest, EveryFormatAndSequenceFailsCleanly)
         outputs.insert(outputs.end(), {"a.exr", "a.tif", "s.%d.jpg"});
     for (const std::string &name : outputs) {
         SCOPED_TRACE(name);
+        // Sequences fill the disk with several writes in flight.
         const RunResult r = cli({"render", "x", "-i", plate, "--composite", "--frames", name[0] == 's' ? "1-5" : "1",
-                                 "-q", "-o", disk_ + "/" + name});
+                                 "--threads", "4", "-q", "-o", disk_ + "/" + name});
         EXPECT_EQ(r.status, 1) << r.err;
         EXPECT_THAT(r.err, HasSubstr("cannot write \"" + disk_ + "/"));
         for (const std::string &f : filesIn(disk_)) {
