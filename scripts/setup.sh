@@ -15,7 +15,7 @@ native_pkgs=(
   libcli11-dev libopenimageio-dev libimath-dev nlohmann-json3-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   python3 python3-pefile
-  hyperfine
+  hyperfine time
   # the frei0r plug-in's interface and the video tools its tests run
   frei0r-plugins-dev ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
 )

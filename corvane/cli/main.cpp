@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <malloc.h>
+
 #include <iostream>
 #include <optional>
 
@@ -98,6 +100,11 @@ bool suggest(const CLI::App &app, const CLI::App *sub)
 
 int main(int argc, char **argv)
 {
+    // A sequence allocates and frees frame-sized buffers every frame: kept in
+    // the heap, they are reused instead of mapped and faulted in anew each
+    // time. The frames held at once are bounded, and so is the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
     installInterruptHandler();
     CLI::App app{"quillomark: Quillomark text, rendered into images by the module itself"};
     app.require_subcommand(1);

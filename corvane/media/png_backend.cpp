@@ -53,6 +53,11 @@ extern "C" void readFromFile(png_structp png, png_bytep data, png_size_t length)
 
 constexpr int32_t kBandRows = 64; // rows between looks at the cancel flag
 
+// Unless a level is asked for: libpng's search for the best filter of each
+// row costs more than the encoding itself, and a rendered frame (a flat or
+// smooth plate, text on it) compresses nearly as well unfiltered.
+constexpr int kFastLevel = 6;
+
 enum class Rows { Done, Failed, Cancelled };
 
 struct MemoryOut {
@@ -196,8 +201,12 @@ Rows encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
     png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
                  spec.type == PixelType::UInt16 ? 16 : 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (compression >= 0)
+    if (compression >= 0) {
         png_set_compression_level(s.png, compression);
+    } else {
+        png_set_compression_level(s.png, kFastLevel);
+        png_set_filter(s.png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    }
     png_set_sRGB(s.png, s.info, PNG_sRGB_INTENT_PERCEPTUAL);
     png_write_info(s.png, s.info);
     if (spec.type == PixelType::UInt16)

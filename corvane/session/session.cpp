@@ -384,10 +384,9 @@ corvane::World worldOf(const media::Image &plate)
     const int32_t n = plate.channels();
     for (int32_t y = 0; y < plate.height(); ++y) {
         HostPixel *row = world.row(y);
-        for (int32_t x = 0; x < plate.width(); ++x) {
-            const auto *p = reinterpret_cast<const uint8_t *>(plate.pixel(x, y));
+        const auto *p = reinterpret_cast<const uint8_t *>(plate.pixel(0, y));
+        for (int32_t x = 0; x < plate.width(); ++x, p += n)
             row[x] = HostPixel{n == 4 ? p[3] : uint8_t{255}, p[0], p[1], p[2]};
-        }
     }
     return world;
 }
@@ -397,8 +396,8 @@ media::Image imageOf(const corvane::World &world, media::ImageSpec spec)
     media::Image out(spec);
     for (int32_t y = 0; y < spec.height; ++y) {
         const HostPixel *row = world.row(y);
-        for (int32_t x = 0; x < spec.width; ++x) {
-            auto *o = reinterpret_cast<uint8_t *>(out.pixel(x, y));
+        auto *o = reinterpret_cast<uint8_t *>(out.pixel(0, y));
+        for (int32_t x = 0; x < spec.width; ++x, o += spec.channels) {
             o[0] = row[x].red, o[1] = row[x].green, o[2] = row[x].blue;
             if (spec.hasAlpha)
                 o[3] = row[x].alpha;
