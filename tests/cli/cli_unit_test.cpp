@@ -629,20 +629,25 @@ TEST_P(PipelineTest, WritesEachFrameOnceReportsInOrderAndStopsAtTheFirstError)
     EXPECT_EQ(error, script.error);
     // Every encoder is joined: the writes that began have all ended.
     std::vector<int32_t> written = sink.written;
-    if (script.encoders == 1)
+    if (script.encoders == 1) {
         EXPECT_TRUE(std::is_sorted(written.begin(), written.end())) << "one encoder writes in frame order";
+    }
     std::sort(written.begin(), written.end());
     EXPECT_EQ(reported, written) << "reported in frame order, once each";
     EXPECT_EQ(std::adjacent_find(written.begin(), written.end()), written.end()) << "a frame written twice";
     EXPECT_LE(sink.mostHeld.load(), script.encoders + 2);
-    if (script.slow && !script.failing.count(script.slow))
+    if (script.slow && !script.failing.count(script.slow)) {
         EXPECT_TRUE(std::count(written.begin(), written.end(), script.slow)) << "the write in flight was cut short";
-    if (!*script.error)
+    }
+    if (!*script.error) {
         EXPECT_EQ(written.size(), 20u);
-    if (script.renderFails)
+    }
+    if (script.renderFails) {
         EXPECT_EQ(written.size(), static_cast<size_t>(script.renderFails - 1)) << "rendered frames are written";
-    if (!script.failing.empty() && !written.empty()) // the renderer stops once a write fails
+    }
+    if (!script.failing.empty() && !written.empty()) { // the renderer stops once a write fails
         EXPECT_LE(written.back(), *script.failing.rbegin() + script.encoders + 2);
+    }
 }
 
 const SinkScript kSinkScripts[] = {
