@@ -12,6 +12,9 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace corvane {
 namespace {
@@ -200,7 +203,9 @@ int32_t sampleAt(EffectRef ref, Fixed x, Fixed y, SamplingBlock *block, HostPixe
         const CallTally::Sampling &s = t->sampling;
         const EffectWorld *w = block->src;
         const uint32_t ix = static_cast<uint32_t>(x >> 16), iy = static_cast<uint32_t>(y >> 16);
-        if (w && w == s.world && w->data == s.data && ix < s.innerWidth && iy < s.innerHeight) {
+        // A tally keeps no world until it has checked one (inner size 0), so
+        // the bounds come first and a null world never gets past them.
+        if (ix < s.innerWidth && iy < s.innerHeight && w == s.world && w->data == s.data) {
             ++t->counts[static_cast<size_t>(Service::SampleAt)];
             const char *p = reinterpret_cast<const char *>(s.data) + static_cast<ptrdiff_t>(iy) * s.rowBytes + 4 * ix;
             uint64_t top, bottom;
@@ -279,7 +284,7 @@ int32_t fillWorld(EffectRef ref, const HostPixel *colour, const QdRect *rect, Ef
     eachRow(impl, helpersFor(impl, b), b.top, b.bottom, [&](int32_t y) {
         HostPixel *row = rowOf(world, y) + b.left;
         if (bytewise)
-            std::memset(row, c.alpha, count * sizeof(HostPixel));
+            fillBytes(row, c.alpha, count * sizeof(HostPixel));
         else
             std::fill_n(row, count, c);
     });
@@ -446,6 +451,23 @@ int32_t iterate(HostInData *in, int32_t progressBase, int32_t progressFinal, Eff
 }
 
 } // namespace
+
+void fillBytes(void *p, uint8_t value, size_t bytes)
+{
+#if defined(__SSE2__)
+    char *c = static_cast<char *>(p);
+    const __m128i v = _mm_set1_epi8(static_cast<char>(value));
+    for (; bytes >= 64; bytes -= 64, c += 64) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(c), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 16), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 32), v);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 48), v);
+    }
+    std::memset(c, value, bytes);
+#else
+    std::memset(p, value, bytes);
+#endif
+}
 
 void installPixelServices(HostUtilTable &utils)
 {

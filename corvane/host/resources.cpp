@@ -33,13 +33,12 @@ int32_t newWorld(EffectRef ref, int32_t width, int32_t height, int32_t /*flags*/
     if (count > kMaxWorldPixels)
         return kMemFullErr;
     HostWorld world;
-    // Every new world starts zeroed, whatever the flags ask: one memset, not
-    // a pixel at a time.
+    // Every new world starts zeroed, whatever the flags ask.
     const size_t pixels = static_cast<size_t>(std::max<int64_t>(count, 1));
     world.pixels.reset(new (std::nothrow) HostPixel[pixels]);
     if (!world.pixels)
         return kMemFullErr;
-    std::memset(world.pixels.get(), 0, pixels * sizeof(HostPixel));
+    fillBytes(world.pixels.get(), 0, pixels * sizeof(HostPixel));
     world.width = width;
     world.height = height;
     HostPixel *data = world.pixels.get();

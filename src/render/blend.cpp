@@ -39,12 +39,29 @@ HostPixel Blend(HostPixel colour, HostPixel base, uint32_t b)
     return out;
 }
 
-// Out of line, so that the common pixels below need no stack frame; it takes
-// the pixel function's own arguments, so reaching it moves no register.
-__attribute__((noinline, noipa)) int32_t BlendPartial(void *refcon, int32_t, int32_t, HostPixel *src, HostPixel *dst)
+// Pixels with text, out of line, so that the pixels without need no stack
+// frame and test nothing else; it takes the pixel function's own arguments,
+// so reaching it moves no register.
+__attribute__((noinline, noipa)) int32_t BlendCovered(void *refcon, int32_t, int32_t, HostPixel *src, HostPixel *dst)
 {
     const BlendRefcon *r = static_cast<const BlendRefcon *>(refcon);
-    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, dst->blue);
+    const uint32_t b = dst->blue;
+    if (b == 255) {
+        // The colour itself, opaque, whether or not composite is on.
+        *dst = r->colour;
+        dst->alpha = 255;
+        return 0;
+    }
+    *dst = Blend(r->colour, (r->composite & 1) ? *src : HostPixel{}, b);
+    return 0;
+}
+
+// BlendPixel with composite on: a pixel without text is its source pixel.
+int32_t BlendOverPixel(void *refcon, int32_t x, int32_t y, HostPixel *src, HostPixel *dst)
+{
+    if (__builtin_expect(dst->blue != 0, 0))
+        return BlendCovered(refcon, x, y, src, dst);
+    *dst = *src;
     return 0;
 }
 
@@ -52,20 +69,17 @@ __attribute__((noinline, noipa)) int32_t BlendPartial(void *refcon, int32_t, int
 
 extern "C" int32_t BlendPixel(void *refcon, int32_t x, int32_t y, HostPixel *src, HostPixel *dst)
 {
-    const BlendRefcon *r = static_cast<const BlendRefcon *>(refcon);
     // Most of a frame has no text at all; then the pixel is the base as it stands.
-    const uint32_t b = dst->blue;
-    if (__builtin_expect(b == 0, 1)) {
-        if (__builtin_expect(r->composite & 1, 1))
-            *dst = *src;
-        else
-            *dst = HostPixel{};
-        return 0;
-    }
-    if (b == 255) {
-        *dst = r->colour;
-        dst->alpha = 255;
-        return 0;
-    }
-    return BlendPartial(refcon, x, y, src, dst);
+    if (__builtin_expect(dst->blue != 0, 0))
+        return BlendCovered(refcon, x, y, src, dst);
+    if (__builtin_expect(static_cast<const BlendRefcon *>(refcon)->composite & 1, 1))
+        *dst = *src;
+    else
+        *dst = HostPixel{};
+    return 0;
+}
+
+PixelFunc BlendPixelFor(const BlendRefcon *refcon)
+{
+    return (refcon->composite & 1) ? BlendOverPixel : BlendPixel;
 }

@@ -197,8 +197,8 @@ int32_t RenderLocked(RenderJob &job, ParamDef **params)
     BlendRefcon blend{};
     blend.colour = params[3]->u.color.value;
     blend.composite = params[4]->u.checkbox.value != 0 ? 1 : 0;
-    return in->utils->iterate(in, job.progressBase, job.progressFinal, &params[0]->u.layer, nullptr, &blend, BlendPixel,
-                              job.output);
+    return in->utils->iterate(in, job.progressBase, job.progressFinal, &params[0]->u.layer, nullptr, &blend,
+                              BlendPixelFor(&blend), job.output);
 }
 
 } // namespace

@@ -152,6 +152,11 @@ int32_t SampleCoveragePixel(void *refcon, int32_t x, int32_t y, HostPixel *src, 
 int32_t BlendPixel(void *refcon, int32_t x, int32_t y, HostPixel *src, HostPixel *dst);
 }
 
+/* The pixel function the colour pass hands to iterate for this refcon:
+ * BlendPixel, or for composite on a form of it with the same results that
+ * needs no look at the refcon for pixels without text. */
+PixelFunc BlendPixelFor(const BlendRefcon *refcon);
+
 /* ---------------------------------------------------------------------
  * Render command (render.cpp); CmdRenderHandler is declared in module.h.
  */
