@@ -168,12 +168,6 @@ Host::Impl *activeImpl();
 Host::Impl *implOwningHandle(Handle h);
 TableEntry *findTable(StringTableRef ref, Host::Impl **owner);
 
-// Sets `bytes` bytes at `p` to `value` with plain vector stores. The C
-// library's memset hands large blocks to a string store (rep stos), which
-// takes the same time but which instruction-count profiles of a frame count
-// once per byte, drowning out the work around it.
-void fillBytes(void *p, uint8_t value, size_t bytes);
-
 // Fill the service slots of the records.
 void installServices(Host::Impl &impl);
 

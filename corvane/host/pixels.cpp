@@ -12,9 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace corvane {
 namespace {
@@ -284,7 +281,7 @@ int32_t fillWorld(EffectRef ref, const HostPixel *colour, const QdRect *rect, Ef
     eachRow(impl, helpersFor(impl, b), b.top, b.bottom, [&](int32_t y) {
         HostPixel *row = rowOf(world, y) + b.left;
         if (bytewise)
-            fillBytes(row, c.alpha, count * sizeof(HostPixel));
+            std::memset(row, c.alpha, count * sizeof(HostPixel));
         else
             std::fill_n(row, count, c);
     });
@@ -451,23 +448,6 @@ int32_t iterate(HostInData *in, int32_t progressBase, int32_t progressFinal, Eff
 }
 
 } // namespace
-
-void fillBytes(void *p, uint8_t value, size_t bytes)
-{
-#if defined(__SSE2__)
-    char *c = static_cast<char *>(p);
-    const __m128i v = _mm_set1_epi8(static_cast<char>(value));
-    for (; bytes >= 64; bytes -= 64, c += 64) {
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(c), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 16), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 32), v);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(c + 48), v);
-    }
-    std::memset(c, value, bytes);
-#else
-    std::memset(p, value, bytes);
-#endif
-}
 
 void installPixelServices(HostUtilTable &utils)
 {

@@ -38,7 +38,7 @@ int32_t newWorld(EffectRef ref, int32_t width, int32_t height, int32_t /*flags*/
     world.pixels.reset(new (std::nothrow) HostPixel[pixels]);
     if (!world.pixels)
         return kMemFullErr;
-    fillBytes(world.pixels.get(), 0, pixels * sizeof(HostPixel));
+    std::memset(world.pixels.get(), 0, pixels * sizeof(HostPixel));
     world.width = width;
     world.height = height;
     HostPixel *data = world.pixels.get();
