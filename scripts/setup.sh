@@ -13,6 +13,7 @@ native_pkgs=(
   googletest libbenchmark-dev
   libfreetype-dev libfontconfig-dev libpng-dev
   libcli11-dev libopenimageio-dev libimath-dev nlohmann-json3-dev
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation
   python3 python3-pefile
   hyperfine time
@@ -54,6 +55,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+# A mirror caught mid-sync fails one index; the lists already here may
+# still hold every package, and the install below says when they do not.
+$SUDO apt-get update -qq || echo "setup: warning: apt-get update failed; installing from the lists present"
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 echo "setup: done"

@@ -47,5 +47,11 @@ Backend &pngBackend();
 // returns its Backend, which lives as long as the process.
 inline constexpr const char *kBackendEntry = "quillomark_media_backend";
 using BackendEntry = Backend *(*)(const std::atomic<bool> *cancel);
+inline constexpr const char *kVideoEntry = "quillomark_video_backend";
+
+// The entry `symbol` of the plug-in `file` in the program's own folder,
+// loaded for good; null, with `error` in terms of `what` ("image library"),
+// when it cannot be.
+void *loadPlugin(const std::string &file, const char *symbol, const std::string &what, std::string &error);
 
 } // namespace corvane::media

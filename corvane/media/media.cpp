@@ -41,6 +41,31 @@ struct Heavy {
     std::string error;
 };
 
+} // namespace
+
+void *loadPlugin(const std::string &file, const char *symbol, const std::string &what, std::string &error)
+{
+    std::error_code ec;
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path dir = ec ? fs::path(".") : self.parent_path();
+    // Beside the program in the build tree; lib/quillomark/ once installed.
+    const fs::path installed = dir / ".." / "lib" / "quillomark" / file;
+    const std::string path = (!fs::exists(dir / file) && fs::exists(installed)) ? installed.lexically_normal().string()
+                                                                                : (dir / file).string();
+    void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char *why = dlerror();
+        error = "cannot load the " + what + " back end \"" + path + "\": " + (why ? why : "unknown error");
+        return nullptr;
+    }
+    void *entry = dlsym(library, symbol);
+    if (!entry)
+        error = "\"" + path + "\" is not a " + what + " back end";
+    return entry;
+}
+
+namespace {
+
 // Loaded once, on first use, from the program's own folder; kept for the
 // life of the process (its formats' plug-ins stay registered).
 Heavy &heavy()
@@ -49,26 +74,8 @@ Heavy &heavy()
     static std::once_flag once;
     std::call_once(once, [] {
 #ifdef QM_MEDIA_PLUGIN
-        std::error_code ec;
-        const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-        const fs::path dir = ec ? fs::path(".") : self.parent_path();
-        // Beside the program in the build tree; lib/quillomark/ once installed.
-        const fs::path installed = dir / ".." / "lib" / "quillomark" / QM_MEDIA_PLUGIN;
-        const std::string path = (!fs::exists(dir / QM_MEDIA_PLUGIN) && fs::exists(installed))
-                                     ? installed.lexically_normal().string()
-                                     : (dir / QM_MEDIA_PLUGIN).string();
-        void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!library) {
-            const char *why = dlerror();
-            loaded.error = "cannot load the image library back end \"" + path + "\": " + (why ? why : "unknown error");
-            return;
-        }
-        auto entry = reinterpret_cast<BackendEntry>(dlsym(library, kBackendEntry));
-        if (!entry) {
-            loaded.error = "\"" + path + "\" is not an image library back end";
-            return;
-        }
-        loaded.backend = entry(&cancelFlag());
+        if (void *entry = loadPlugin(QM_MEDIA_PLUGIN, kBackendEntry, "image library", loaded.error))
+            loaded.backend = reinterpret_cast<BackendEntry>(entry)(&cancelFlag());
 #else
         loaded.error = "this build has no image library but libpng";
 #endif
