@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "footage.h"
 #include "image.h"
 #include "input_file.h"
 #include "interrupt.h"
@@ -172,45 +173,6 @@ void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
     }
 }
 
-// The plate: an image file (opened, its pixels read when the frames start)
-// or a generated one.
-struct PlateSource {
-    std::unique_ptr<media::ImageReader> reader;
-    media::ImageSpec shape;
-
-    media::Image read(const PlateSpec &plate) const
-    {
-        try {
-            if (reader)
-                return reader->read(0);
-        } catch (const media::MediaError &e) {
-            throw ImageError(e.what());
-        }
-        if (plate.gradientEnd)
-            return makeGradientPlate(shape.width, shape.height, plate.colour, *plate.gradientEnd);
-        return makePlate(shape.width, shape.height, plate.colour);
-    }
-};
-
-PlateSource openPlate(const PlateSpec &plate)
-{
-    PlateSource source;
-    if (plate.image.empty()) {
-        source.shape.width = plate.size.width;
-        source.shape.height = plate.size.height;
-        source.shape.channels = 4;
-        source.shape.hasAlpha = true;
-        return source;
-    }
-    try {
-        source.reader = media::openReader(plate.image);
-    } catch (const media::MediaError &e) {
-        throw ImageError(e.what());
-    }
-    source.shape = source.reader->spec();
-    return source;
-}
-
 double gib(uint64_t bytes)
 {
     return static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0);
@@ -274,11 +236,22 @@ struct RenderJob {
     std::string progress; // "bar", "plain" or empty
     bool quiet = false, listFiles = true;
     int32_t threads = 0; // 0: every core
-    PlateSource plate;
-    media::FormatInfo format; // the output's
+    std::unique_ptr<PlateSource> plate;
+    std::optional<media::FramePattern> names; // the output's frame-numbered name; none: a video file
+    media::FormatInfo format;                 // the output's
     OutputLayout layout;
     OutputOptions writing;
+    bool skipExisting = false;
+    media::VideoOptions video;
+    media::ImageSpec videoSpec; // the frames as the video file holds them
 };
+
+// The size frames are rendered at: the plate's, reduced for a proxy.
+std::pair<int32_t, int32_t> renderedSize(const media::ImageSpec &plate, const Downsample &downsample)
+{
+    return {std::max<int32_t>(1, static_cast<int32_t>(std::lround(plate.width * downsample.x.value()))),
+            std::max<int32_t>(1, static_cast<int32_t>(std::lround(plate.height * downsample.y.value())))};
+}
 
 // The sRGB text colour as the output's colour space holds it, converted
 // by the image library's colour management (once per colour).
@@ -307,31 +280,38 @@ std::function<TextColour(Rgb)> textColourFor(const std::string &colourSpace)
 }
 
 // The same plate for every frame.
-class StillSource final : public FrameSource {
+// The job's plates in the output's layout and the render's size: a still
+// or generated plate prepared once, footage every frame.
+class PlateFrames final : public FrameSource {
 public:
-    explicit StillSource(media::Image plate) : plate_(std::move(plate)) {}
-    const media::Image &plate(int32_t) override { return plate_; }
+    PlateFrames(PlateSource &source, const OutputLayout &layout, std::pair<int32_t, int32_t> size)
+        : source_(source), layout_(layout), size_(size)
+    {
+    }
+    const media::Image &plate(int32_t frame) override
+    {
+        if (plate_.empty() || source_.span())
+            plate_ = downscale(preparePlate(source_.read(frame), layout_), size_.first, size_.second);
+        return plate_;
+    }
 
 private:
+    PlateSource &source_;
+    const OutputLayout &layout_;
+    std::pair<int32_t, int32_t> size_;
     media::Image plate_;
 };
 
 // Renders every frame of the job and prints each file written.
 int renderFrames(Session &session, const RenderJob &job)
 {
-    media::Image full = preparePlate(job.plate.read(job.project.plate), job.layout);
     Session::FrameSetup setup;
     setup.textColour = textColourFor(job.layout.colourSpace);
     setup.draft = job.project.draft;
     setup.downsample = job.project.downsample;
-    setup.fullWidth = full.width();
-    setup.fullHeight = full.height();
-    const int32_t w =
-        std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.width() * setup.downsample.x.value())));
-    const int32_t h =
-        std::max<int32_t>(1, static_cast<int32_t>(std::lround(full.height() * setup.downsample.y.value())));
-    StillSource source(downscale(full, w, h));
-    full = {};
+    setup.fullWidth = job.plate->shape().width;
+    setup.fullHeight = job.plate->shape().height;
+    PlateFrames source(*job.plate, job.layout, renderedSize(job.plate->shape(), setup.downsample));
 
     using Style = ProgressBar::Style;
     const Style style = job.quiet                                        ? Style::Off
@@ -341,10 +321,19 @@ int renderFrames(Session &session, const RenderJob &job)
     ProgressBar bar(stderr, style, job.frames.count(), job.progress == "bar");
     // On a terminal the bar shows the frames and one line sums up; elsewhere
     // every name goes out, for scripts.
-    const bool listEach = job.listFiles && !(style == Style::Bar && isatty(STDOUT_FILENO));
-    ImageFilesSink sink(job.output, job.format.alpha, job.writing, session.host().threads());
-    int32_t written = 0;
+    const bool video = !job.names;
+    const bool listEach = job.listFiles && !video && !(style == Style::Bar && isatty(STDOUT_FILENO));
+    std::unique_ptr<FrameSink> sink;
+    if (video)
+        sink = std::make_unique<VideoSink>(job.output, job.videoSpec, job.video, job.writing.force);
+    else
+        sink = std::make_unique<ImageFilesSink>(*job.names, job.format.alpha, job.writing, session.host().threads());
+    auto nameOf = [&](int32_t f) { return video ? job.output : job.names->at(f); };
+    int32_t written = 0, skipped = 0;
     PipelineSteps steps;
+    // What is under a frame's final name is complete: a killed run resumes after it.
+    if (job.skipExisting)
+        steps.skip = [&](int32_t f) { return fs::is_regular_file(nameOf(f)) && ++skipped; };
     steps.started = [&](int32_t f) {
         throwIfInterrupted();
         bar.startFrame(f - job.frames.first, f);
@@ -360,29 +349,31 @@ int renderFrames(Session &session, const RenderJob &job)
         bar.frameDone(f, count);
         if (listEach) {
             bar.clearLine(); // the bar and the names may share a terminal
-            std::cout << sink.name(f) << std::endl;
+            std::cout << nameOf(f) << std::endl;
         }
     };
     auto cancelled = [&] {
         bar.finish(false);
         report("cancelled after " + std::to_string(written) + " of " + std::to_string(job.frames.count()) +
-               " frame(s); every file written is complete");
+               " frame(s); " + (video ? "no video file was written" : "every file written is complete"));
         return static_cast<int>(kExitCancelled);
     };
     try {
-        runPipeline(job.frames, source, sink, steps);
+        runPipeline(job.frames, source, *sink, steps);
     } catch (const Cancelled &) {
         return cancelled();
     } catch (const media::Cancelled &) {
         return cancelled();
     }
     bar.finish(true);
+    if (skipped && !job.quiet)
+        report(std::to_string(skipped) + " frame(s) already written were left as they are");
     if (job.listFiles && !listEach) {
-        if (job.frames.count() == 1)
-            std::cout << sink.name(job.frames.first) << "\n";
+        if (job.frames.count() == 1 || video)
+            std::cout << nameOf(job.frames.first) << "\n";
         else
-            std::cout << sink.name(job.frames.first) << " ... " << sink.name(job.frames.last) << " ("
-                      << job.frames.count() << " frames)\n";
+            std::cout << nameOf(job.frames.first) << " ... " << nameOf(job.frames.last) << " (" << job.frames.count()
+                      << " frames)\n";
     }
     return kExitOk;
 }
@@ -494,11 +485,14 @@ void planLayers(const RenderOptions &o, RenderPlan &plan)
     if (o.composite)
         layer.composite = *o.composite;
 }
-// The frames to render: as given, else the span of every layer's keyframes.
+// The frames to render: as given, else the footage's, else the span of
+// every layer's keyframes.
 FrameRange framesFor(const RenderPlan &plan)
 {
     if (plan.job.project.frames)
         return *plan.job.project.frames;
+    if (plan.job.plate->span())
+        return *plan.job.plate->span();
     std::optional<FrameRange> range;
     auto widen = [&range](const Tracks &tracks) {
         if (auto r = tracks.keyedRange())
@@ -570,26 +564,64 @@ OutputLayout layoutFor(const RenderOptions &o, const media::FormatInfo &format, 
     return layout;
 }
 
-void checkOutput(RenderJob &job, const RenderOptions &o)
+// A video file's encoding: its rate, codec and the sound it carries over.
+void planVideo(RenderJob &job, const RenderOptions &o, bool anyAlone)
 {
+    if (o.skipExisting)
+        throw UsageError("--skip-existing resumes an image sequence; a video file is written whole: render to "
+                         "numbered images (e.g. -o out.%04d.exr) to resume a killed job");
+    job.format.alpha = job.format.alpha && anyAlone; // text over the plate everywhere needs no alpha
+    media::VideoOptions &v = job.video;
+    v.rate = !o.fps.empty() ? parseFrameRate(o.fps) : job.plate->rate().value_or(media::FrameRate{24, 1});
+    v.codec = o.codec;
+    v.crf = o.crf.empty() ? -1 : parseInt(o.crf, "CRF", 0, 63);
+    v.bitrate = o.bitrate.empty() ? 0 : parseBitrate(o.bitrate);
+    if (!job.plate->clipPath().empty()) {
+        const FrameRange span = *job.plate->span();
+        v.copyFrom = job.plate->clipPath();
+        v.copyFirst = job.frames.first - span.first;
+        v.copyCount = job.frames.last == span.last ? -1 : job.frames.count();
+    }
+    if (!job.quiet)
+        v.warn = warn;
+    media::ImageSpec &spec = job.videoSpec;
+    std::tie(spec.width, spec.height) = renderedSize(job.plate->shape(), job.project.downsample);
+    spec.hasAlpha = job.format.alpha;
+    spec.channels = spec.hasAlpha ? 4 : 3;
+    spec.type = job.layout.type;
+    try {
+        media::checkVideoOutput(job.output, spec, v);
+    } catch (const media::MediaError &e) {
+        throw UsageError(e.what());
+    }
+}
+
+void checkOutput(RenderJob &job, const RenderOptions &o, bool anyAlone)
+{
+    const bool video = media::isVideoPath(job.output);
+    if (!video && (!o.codec.empty() || !o.crf.empty() || !o.bitrate.empty() || !o.fps.empty()))
+        throw UsageError("--codec, --crf, --bitrate and --fps describe a video file: give -o out.mp4, .mov or .mkv");
     if (job.output.empty())
         return;
-    const bool pattern = hasFramePattern(job.output);
-    if (job.frames.count() > 1 && !pattern)
-        throw UsageError("frames " + std::to_string(job.frames.first) + "-" + std::to_string(job.frames.last) +
-                         " make a sequence: put the frame number in the output name, e.g. -o out.%04d.png");
-    checkTarget(pattern ? expandFramePattern(job.output, job.frames.first) : job.output, o.force);
+    if (!video) {
+        job.names = parseFramePattern(job.output);
+        if (job.frames.count() > 1 && !job.names->numbered())
+            throw UsageError("frames " + std::to_string(job.frames.first) + "-" + std::to_string(job.frames.last) +
+                             " make a sequence: put the frame number in the output name, e.g. -o out.%04d.png, or "
+                             "write a video file, e.g. -o out.mp4");
+    }
+    checkTarget(video ? job.output : job.names->at(job.frames.first), o.force);
     std::optional<media::FormatInfo> format;
     try {
-        format = media::writeFormat(job.output);
+        format = video ? media::videoFormat(job.output) : media::writeFormat(job.output);
     } catch (const media::MediaError &e) {
         throw ImageError(e.what());
     }
     if (!format)
         throw UsageError("cannot write \"" + job.output + "\": unknown image format; this build writes " +
-                         media::writableFormats());
+                         media::writableFormats() + ", and video as .mp4, .mov or .mkv");
     job.format = *format;
-    job.layout = layoutFor(o, *format, job.plate.shape);
+    job.layout = layoutFor(o, *format, job.plate->shape());
     job.writing.force = o.force;
     if (!o.compression.empty()) {
         std::string name = job.format.name;
@@ -599,6 +631,11 @@ void checkOutput(RenderJob &job, const RenderOptions &o)
                              " files have none");
         job.writing.write.compression = parseInt(o.compression, "compression", 0, 9);
     }
+    if (video)
+        planVideo(job, o, anyAlone);
+    else if (o.skipExisting && !job.names->numbered())
+        throw UsageError("--skip-existing resumes an image sequence: name the frame number in -o, e.g. out.%04d.png");
+    job.skipExisting = o.skipExisting;
 }
 
 RenderPlan planRender(const RenderOptions &o)
@@ -615,7 +652,6 @@ RenderPlan planRender(const RenderOptions &o)
                          "sequence), or save a project with --save-project FILE");
 
     RenderJob &job = plan.job;
-    job.frames = framesFor(plan);
     job.output = o.output;
     job.progress = o.progress;
     job.quiet = o.quiet;
@@ -623,10 +659,21 @@ RenderPlan planRender(const RenderOptions &o)
     if (!o.colourSpace.empty() && o.output.empty())
         throw UsageError("--colorspace describes the output image: give it with -o FILE");
     job.threads = o.threads.empty() ? 0 : parseInt(o.threads, "thread count", 0, corvane::kMaxThreads);
-    job.plate = openPlate(job.project.plate);
-    checkOutput(job, o);
+    FootageOptions footage;
+    footage.missing = o.missing.empty() ? Missing::Error : parseMissing(o.missing);
+    footage.timecode = o.timecode;
+    job.plate = std::make_unique<PlateSource>(job.project.plate, footage);
+    if (!o.missing.empty() && !job.plate->span())
+        throw UsageError("--missing says what to do for a missing frame of a numbered --input sequence (e.g. "
+                         "plate.%04d.exr)");
+    job.frames = framesFor(plan);
+    job.plate->checkFrames(job.frames);
+    bool anyAlone = plan.choice && !plan.newLayer.composite;
+    for (const ProjectLayer &l : job.project.layers)
+        anyAlone = anyAlone || !l.composite;
+    checkOutput(job, o, anyAlone);
     const size_t layers = job.project.layers.size() + (plan.choice ? 1 : 0);
-    checkPlateLimits(job.project.plate, job.plate.shape, job.layout.type, layers);
+    checkPlateLimits(job.project.plate, job.plate->shape(), job.layout.type, layers);
     return plan;
 }
 

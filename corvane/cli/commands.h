@@ -37,6 +37,10 @@ struct RenderOptions {
     bool force = false;                    // replace write-protected files
     std::string compression;               // zlib level 0-9; empty: fast
     std::string threads;                   // empty or 0: every core
+    std::string missing;                   // a sequence's missing frame: "error", "hold" or "black"
+    bool timecode = false;                 // number a clip's frames from its start timecode
+    bool skipExisting = false;             // leave frames already written alone
+    std::string fps, codec, crf, bitrate;  // a video file's
     std::string project, saveProject;
     int32_t layer = 0;     // the project's layer the options change, from 1; 0: the only or last
     bool addLayer = false; // the options describe a new layer over the project's

@@ -38,6 +38,8 @@ const char *kRenderFooter = R"(Examples:
       -o shot/moving.%04d.png
   quillomark render --project shot.json --frames 101-200 --progress=plain -o farm/shot.%04d.png
   quillomark render --project shot.json --layer 2 --text-file title.txt --save-project shot.json
+  quillomark render "Title" --composite --input plate.####.exr -o comp/shot.####.exr --skip-existing
+  quillomark render "Title" --composite --input clip.mov -o titled.mp4
 
 Text: "\n" starts a new line, "\\" is a backslash; a --text-file is taken as it
 is, its line breaks as line breaks. Positions are pixels of the full-size plate,
@@ -150,15 +152,34 @@ int main(int argc, char **argv)
     render->add_flag("--high-quality", r.highQuality, "High quality: anti-aliased (the default)");
     render->add_option("--downsample", r.downsample, "Proxy render at N/D of full size, e.g. 1/2 or 1/2,1/4")
         ->type_name("RATIO");
-    render->add_option("--input,-i", r.input, "Plate image to draw over")->type_name("FILE");
+    render
+        ->add_option("--input,-i", r.input,
+                     "Plate to draw over: an image, a numbered sequence (plate.%04d.exr, plate.####.exr, "
+                     "plate.$F4.exr, plate.@@@@.exr) or a video clip (.mov, .mp4, .mkv)")
+        ->type_name("FILE");
+    render->add_option("--missing", r.missing, "A sequence's missing frame: error (default), hold or black")
+        ->type_name("WHAT");
+    render->add_flag("--timecode", r.timecode, "Number a clip's frames from its start timecode (default: from 1)");
     render->add_option("--plate", r.plate, "Generated plate size (default 1280x720)")->type_name("WxH");
     render->add_option("--plate-color,--plate-colour", r.plateColour, "Generated plate colour")->type_name("COLOUR");
     render->add_option("--plate-gradient", r.plateGradient, "Generated plate, a vertical gradient")
         ->type_name("TOP,BOTTOM");
     render->add_option("--frames", r.frames, "Frames to render, or one frame (default: the keyframes')")
         ->type_name("FIRST-LAST");
-    render->add_option("-o,--output", r.output, "Output image; a sequence names its frame number, out.%04d.png")
+    render
+        ->add_option("-o,--output", r.output,
+                     "Output image; a sequence names its frame number (out.%04d.png, out.####.png); a video file "
+                     "(.mp4, .mov, .mkv) holds every frame and the input clip's sound")
         ->type_name("FILE");
+    render->add_flag("--skip-existing", r.skipExisting, "Leave frames already written alone (resumes a killed job)");
+    render->add_option("--fps", r.fps, "A video file's frame rate (default: the input clip's, else 24)")
+        ->type_name("RATE");
+    render
+        ->add_option("--codec", r.codec,
+                     "A video file's encoder (default: libx264, or prores_ks for .mov and .mkv text with alpha)")
+        ->type_name("NAME");
+    render->add_option("--crf", r.crf, "Constant quality, 0 (lossless) to 51 for H.264 (default 18)")->type_name("N");
+    render->add_option("--bitrate", r.bitrate, "A video file's bitrate instead, e.g. 8M")->type_name("RATE");
     render->add_option("--depth", r.depth, "Output pixels: 8, 16, half or float (default: the plate's)")
         ->type_name("TYPE");
     render->add_option("--alpha", r.alpha, "Output alpha: straight or premultiplied (default: the format's)")

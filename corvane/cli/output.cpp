@@ -29,17 +29,6 @@ std::string aboutFinal(std::string message, const std::string &temp, const std::
     return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
 }
 
-// Removes the temporary file unless it was renamed into place.
-struct TempFile {
-    std::string path;
-    bool kept = false;
-    ~TempFile()
-    {
-        if (!kept && !path.empty())
-            ::unlink(path.c_str());
-    }
-};
-
 // Read, not set and restored: files are written from several threads, and
 // a moment of umask 0 would reach another thread's new folders and files.
 mode_t processUmask()
@@ -70,45 +59,63 @@ void checkTarget(const std::string &finalPath, bool force)
         fail(finalPath, std::string(std::strerror(errno)) + " (the file is write-protected; --force replaces it)");
 }
 
-void writeImageAtomically(const std::string &finalPath, const media::Image &image, const OutputOptions &options)
+AtomicFile::AtomicFile(const std::string &finalPath, bool force) : final_(finalPath)
 {
-    checkTarget(finalPath, options.force);
+    checkTarget(finalPath, force);
     const fs::path target(finalPath);
     std::error_code ec;
     if (target.has_parent_path() && !fs::exists(target.parent_path(), ec)) {
         fs::create_directories(target.parent_path(), ec);
         if (ec)
-            fail(finalPath, "cannot create folder \"" + target.parent_path().string() + "\": " + ec.message());
+            ::quillomark::fail(finalPath,
+                               "cannot create folder \"" + target.parent_path().string() + "\": " + ec.message());
     }
-
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX.partial")).string();
-    TempFile temp;
     const int fd = ::mkstemps(pattern.data(), 8);
     if (fd < 0)
-        fail(finalPath, std::strerror(errno));
-    temp.path = pattern;
+        ::quillomark::fail(finalPath, std::strerror(errno));
+    ::close(fd);
+    temp_ = pattern;
     // A replaced file keeps its mode (set once written: a read-only mode
     // would stop the writing); a new one gets what the umask allows.
     struct stat existing;
-    mode_t mode;
     if (::stat(finalPath.c_str(), &existing) == 0) {
-        mode = existing.st_mode & 07777;
+        mode_ = existing.st_mode & 07777;
     } else {
-        mode = 0666 & ~processUmask();
+        mode_ = 0666 & ~processUmask();
     }
-    ::close(fd);
+}
 
+AtomicFile::~AtomicFile()
+{
+    if (!committed_)
+        ::unlink(temp_.c_str());
+}
+
+void AtomicFile::fail(const media::MediaError &e) const
+{
+    ::quillomark::fail(final_, aboutFinal(e.what(), temp_, final_));
+}
+
+void AtomicFile::commit()
+{
+    if (::chmod(temp_.c_str(), mode_) != 0 || ::rename(temp_.c_str(), final_.c_str()) != 0)
+        ::quillomark::fail(final_, std::strerror(errno));
+    committed_ = true;
+}
+
+void writeImageAtomically(const std::string &finalPath, const media::Image &image, const OutputOptions &options)
+{
+    AtomicFile file(finalPath, options.force);
     try {
-        auto writer = media::openWriter(temp.path, finalPath, image.spec(), options.write);
+        auto writer = media::openWriter(file.tempPath(), finalPath, image.spec(), options.write);
         writer->write(image);
         writer->close();
     } catch (const media::MediaError &e) {
-        fail(finalPath, aboutFinal(e.what(), temp.path, finalPath));
+        file.fail(e);
     }
-    if (::chmod(temp.path.c_str(), mode) != 0 || ::rename(temp.path.c_str(), finalPath.c_str()) != 0)
-        fail(finalPath, std::strerror(errno));
-    temp.kept = true;
+    file.commit();
 }
 
 } // namespace quillomark

@@ -21,6 +21,28 @@ struct OutputOptions {
 // user cannot write unless `force`. Throws ImageError.
 void checkTarget(const std::string &finalPath, bool force);
 
+// A file written under a temporary name of its own (in the folder of its
+// final name, created when missing) and renamed into place by commit(); one
+// never committed is removed. Throws ImageError naming `finalPath`.
+class AtomicFile {
+public:
+    AtomicFile(const std::string &finalPath, bool force);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+
+    const std::string &tempPath() const { return temp_; }
+    // The media library's message about the temporary file, as an
+    // ImageError about the final one.
+    [[noreturn]] void fail(const media::MediaError &e) const;
+    void commit(); // a replaced file keeps its permissions
+
+private:
+    std::string final_, temp_;
+    unsigned mode_ = 0;
+    bool committed_ = false;
+};
+
 // Writes `image` to `finalPath` (format from its extension), creating
 // missing parent folders. A replaced file keeps its permissions. Throws
 // ImageError naming `finalPath`.

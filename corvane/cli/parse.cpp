@@ -256,63 +256,46 @@ std::string formatAlignment(int32_t alignment)
     return alignment == 0 ? "left" : alignment == 1 ? "center" : "right";
 }
 
-namespace {
-
-// Finds the one frame-number conversion; returns its position and length.
-std::pair<size_t, size_t> findFrameConversion(const std::string &pattern)
+media::FramePattern parseFramePattern(const std::string &name)
 {
-    size_t at = std::string::npos, len = 0;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] != '%')
-            continue;
-        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j])))
-            ++j;
-        const std::string width = pattern.substr(i + 1, j - i - 1);
-        // %d, or %0Nd with N 1-9: zero padding only, never spaces in a name
-        const bool widthOk = width.empty() || (width.size() == 2 && width[0] == '0' && width[1] != '0');
-        if (j >= pattern.size() || pattern[j] != 'd' || !widthOk)
-            throw UsageError("bad output name \"" + pattern +
-                             "\": the frame number is written %d or %0Nd (e.g. out.%04d.png); a literal % is %%");
-        if (at != std::string::npos)
-            throw UsageError("bad output name \"" + pattern + "\": it holds more than one frame number");
-        at = i;
-        len = j - i + 1;
-        i = j;
+    try {
+        return media::FramePattern(name);
+    } catch (const media::PatternError &e) {
+        throw UsageError(e.what());
     }
-    return {at, len};
 }
 
-} // namespace
-
-bool hasFramePattern(const std::string &pattern)
+media::FrameRate parseFrameRate(const std::string &text)
 {
-    return findFrameConversion(pattern).first != std::string::npos;
+    const std::string bad = "bad frame rate \"" + text + "\": expected frames per second, e.g. 24, 29.97 or 30000/1001";
+    const auto slash = text.find('/');
+    if (slash != std::string::npos) {
+        const int32_t num = parseInt(text.substr(0, slash), "frame rate", 1, 1000000);
+        const int32_t den = parseInt(text.substr(slash + 1), "frame rate", 1, 1000000);
+        return {num, den};
+    }
+    double fps = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), fps);
+    if (ec != std::errc() || end != text.data() + text.size() || !(fps > 0 && fps <= 1000))
+        throw UsageError(bad);
+    // The broadcast rates are written 23.976, 29.97, 59.94: 1000/1001 of a whole rate.
+    const double whole = std::round(fps * 1.001);
+    if (std::abs(fps - whole / 1.001) < 0.006 && std::abs(fps - whole) > 0.006)
+        return {static_cast<int32_t>(whole * 1000), 1001};
+    const int32_t milli = static_cast<int32_t>(std::lround(fps * 1000));
+    return milli % 1000 ? media::FrameRate{milli, 1000} : media::FrameRate{milli / 1000, 1};
 }
 
-std::string expandFramePattern(const std::string &pattern, int32_t frame)
+int64_t parseBitrate(const std::string &text)
 {
-    const auto [at, len] = findFrameConversion(pattern);
-    std::string out;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        if (i == at) {
-            const std::string conversion = pattern.substr(at, len);
-            char buf[32];
-            std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<int>(frame));
-            out += buf;
-            i += len - 1;
-        } else if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == '%') {
-            out += '%';
-            ++i;
-        } else {
-            out += pattern[i];
-        }
-    }
-    return out;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const std::string unit = text.substr(static_cast<size_t>(end - text.data()));
+    const double scale = unit.empty() ? 1 : unit == "k" || unit == "K" ? 1e3 : unit == "M" || unit == "m" ? 1e6 : 0;
+    const double bits = value * scale;
+    if (ec != std::errc() || scale == 0 || !(bits >= 1000 && bits <= 1e10))
+        throw UsageError("bad bitrate \"" + text + "\": expected bits per second from 1k to 10000M, e.g. 8M or 2500k");
+    return static_cast<int64_t>(bits);
 }
 
 } // namespace quillomark

@@ -4,6 +4,8 @@
 // expected; nothing here touches the module.
 #pragma once
 
+#include "media/frame_pattern.h"
+#include "media/video.h"
 #include "session/values.h"
 
 #include <cstdint>
@@ -12,6 +14,8 @@
 #include <vector>
 
 namespace quillomark {
+
+namespace media = corvane::media;
 
 // "#RRGGBB", "#RGB" or a colour name ("red", "white", "skyblue", ...; case
 // is ignored).
@@ -50,9 +54,11 @@ int32_t parseInt(const std::string &text, const std::string &what, int32_t lo, i
 int32_t parseAlignment(const std::string &text);
 std::string formatAlignment(int32_t alignment); // 2 and beyond draw as right
 
-// Output names: a printf-style frame number ("%04d", "%d") once in the
-// name; "%%" is a literal percent sign.
-bool hasFramePattern(const std::string &pattern); // throws on a malformed pattern
-std::string expandFramePattern(const std::string &pattern, int32_t frame);
+// A file name with or without a frame number (%04d, ####, @@@@, $F4).
+media::FramePattern parseFramePattern(const std::string &name);
+// Frames per second: "24", "29.97" (read as 30000/1001), "30000/1001".
+media::FrameRate parseFrameRate(const std::string &text);
+// Bits per second: "8M", "2500k", "800000".
+int64_t parseBitrate(const std::string &text);
 
 } // namespace quillomark

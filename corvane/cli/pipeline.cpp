@@ -21,7 +21,7 @@ constexpr size_t kWaiting = 1;
 class Pipeline {
 public:
     Pipeline(const FrameRange &frames, FrameSink &sink, const PipelineSteps &steps)
-        : first_(frames.first), sink_(sink), steps_(steps), complete_(static_cast<size_t>(frames.count()), false)
+        : first_(frames.first), sink_(sink), steps_(steps), complete_(static_cast<size_t>(frames.count()), kPending)
     {
     }
 
@@ -49,6 +49,13 @@ public:
         queue_.emplace_back(frame, std::move(image));
         changed_.notify_all();
         return true;
+    }
+
+    // A frame left alone counts as done, unreported.
+    void skipped(int32_t frame)
+    {
+        std::lock_guard lock(mutex_);
+        complete_[static_cast<size_t>(frame - first_)] = kSkipped;
     }
 
     bool stopped()
@@ -92,7 +99,7 @@ public:
     void reportAllWritten()
     {
         for (size_t i = next_; i < complete_.size(); ++i)
-            if (complete_[i])
+            if (complete_[i] == kWritten)
                 steps_.written(first_ + static_cast<int32_t>(i), ++written_);
         next_ = complete_.size();
     }
@@ -124,7 +131,7 @@ private:
                 stop_ = true;
                 queue_.clear();
             } else {
-                complete_[static_cast<size_t>(frame - first_)] = true;
+                complete_[static_cast<size_t>(frame - first_)] = kWritten;
             }
             changed_.notify_all();
         }
@@ -135,6 +142,10 @@ private:
     void reportWritten(std::unique_lock<std::mutex> &lock)
     {
         while (next_ < complete_.size() && complete_[next_]) {
+            if (complete_[next_] == kSkipped) {
+                ++next_;
+                continue;
+            }
             const auto frame = first_ + static_cast<int32_t>(next_++);
             const int32_t written = ++written_;
             lock.unlock();
@@ -149,8 +160,9 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::pair<int32_t, media::Image>> queue_;
-    std::vector<bool> complete_;
-    size_t next_ = 0; // the first frame not yet reported
+    enum : uint8_t { kPending, kWritten, kSkipped };
+    std::vector<uint8_t> complete_; // by frame
+    size_t next_ = 0;               // the first frame not yet reported
     int32_t written_ = 0, busy_ = 0;
     bool stop_ = false;
     std::exception_ptr failure_;
@@ -167,6 +179,10 @@ void runPipeline(const FrameRange &frames, FrameSource &source, FrameSink &sink,
     try {
         pipeline.start(std::max(1, sink.encoders()));
         for (int32_t f = frames.first; f <= frames.last && !pipeline.stopped(); ++f) {
+            if (steps.skip && steps.skip(f)) {
+                pipeline.skipped(f);
+                continue;
+            }
             steps.started(f);
             media::Image image = steps.render(source.plate(f), f);
             if (!pipeline.push(f, std::move(image)))
@@ -194,15 +210,15 @@ void runPipeline(const FrameRange &frames, FrameSource &source, FrameSink &sink,
     sink.finish();
 }
 
-ImageFilesSink::ImageFilesSink(std::string output, bool formatHoldsAlpha, OutputOptions options, int32_t encoders)
-    : output_(std::move(output)), pattern_(hasFramePattern(output_)), alpha_(formatHoldsAlpha),
-      options_(std::move(options)), encoders_(encoders)
+ImageFilesSink::ImageFilesSink(media::FramePattern output, bool formatHoldsAlpha, OutputOptions options,
+                               int32_t encoders)
+    : output_(std::move(output)), alpha_(formatHoldsAlpha), options_(std::move(options)), encoders_(encoders)
 {
 }
 
 std::string ImageFilesSink::name(int32_t frame) const
 {
-    return pattern_ ? expandFramePattern(output_, frame) : output_;
+    return output_.at(frame);
 }
 
 void ImageFilesSink::write(int32_t frame, media::Image image)

@@ -10,6 +10,7 @@
 // runPipeline returns or throws.
 #pragma once
 
+#include "media/frame_pattern.h"
 #include "media/image.h"
 #include "output.h"
 #include "session/values.h"
@@ -49,6 +50,8 @@ struct PipelineSteps {
     // (calling thread); `written` counts the frames written so far.
     std::function<void(int32_t frame)> started;
     std::function<void(int32_t frame, int32_t written)> written;
+    // Frames left as they are: neither rendered nor written (none when empty).
+    std::function<bool(int32_t frame)> skip;
 };
 
 // Renders and writes frames.first..frames.last. Throws what failed first.
@@ -59,15 +62,15 @@ void runPipeline(const FrameRange &frames, FrameSource &source, FrameSink &sink,
 // keeps colours alone.
 class ImageFilesSink final : public FrameSink {
 public:
-    ImageFilesSink(std::string output, bool formatHoldsAlpha, OutputOptions options, int32_t encoders);
+    ImageFilesSink(media::FramePattern output, bool formatHoldsAlpha, OutputOptions options, int32_t encoders);
     int32_t encoders() const override { return encoders_; }
     void write(int32_t frame, media::Image image) override;
     // The file `frame` goes to.
     std::string name(int32_t frame) const;
 
 private:
-    std::string output_;
-    bool pattern_, alpha_;
+    media::FramePattern output_;
+    bool alpha_;
     OutputOptions options_;
     int32_t encoders_;
 };

@@ -137,17 +137,23 @@ TEST(SplitTextLines, EscapesAndRealBreaks)
     EXPECT_EQ(splitTextLines("\\n"), (V{"", ""}));
 }
 
-TEST(FramePattern, ExpandsOneFrameNumber)
+TEST(FootageValues, RatesBitratesAndNamesAsUsersWriteThem)
 {
-    EXPECT_FALSE(hasFramePattern("out.png"));
-    EXPECT_TRUE(hasFramePattern("out.%04d.png"));
-    EXPECT_EQ(expandFramePattern("out.%04d.png", 7), "out.0007.png");
-    EXPECT_EQ(expandFramePattern("out.%d.png", 123), "out.123.png");
-    EXPECT_EQ(expandFramePattern("100%%_%02d.png", 5), "100%_05.png");
-    EXPECT_EQ(expandFramePattern("plain.png", 5), "plain.png");
-    EXPECT_EQ(expandFramePattern("f%09d", 12), "f000000012");
-    for (const char *bad : {"out.%s.png", "a.%d.%d.png", "out.%4d.png", "out.%004d.png", "out.%00d.png", "out%"})
-        EXPECT_THROW(hasFramePattern(bad), UsageError) << bad;
+    struct Rate {
+        const char *text;
+        corvane::media::FrameRate rate;
+    };
+    for (const Rate r : {Rate{"24", {24, 1}}, Rate{"23.976", {24000, 1001}}, Rate{"29.97", {30000, 1001}},
+                         Rate{"59.94", {60000, 1001}}, Rate{"12.5", {12500, 1000}}, Rate{"30000/1001", {30000, 1001}}})
+        EXPECT_EQ(parseFrameRate(r.text), r.rate) << r.text;
+    for (const char *bad : {"0", "-24", "24fps", "", "1/0", "1e9"})
+        EXPECT_THROW(parseFrameRate(bad), UsageError) << bad;
+    EXPECT_EQ(parseBitrate("8M"), 8000000);
+    EXPECT_EQ(parseBitrate("2500k"), 2500000);
+    EXPECT_EQ(parseBitrate("800000"), 800000);
+    for (const char *bad : {"8G", "fast", "10", ""})
+        EXPECT_THROW(parseBitrate(bad), UsageError) << bad;
+    EXPECT_THROW(parseFramePattern("a.%d.%d.png"), UsageError);
 }
 
 // --------------------------------------------------------------------------
