@@ -83,6 +83,7 @@ using Frame = Owned<AVFrame, av_frame_free>;
 using Packet = Owned<AVPacket, av_packet_free>;
 struct Scaler {
     SwsContext *p = nullptr;
+    int space = -1, range = -1; // the colours it was set up for
     ~Scaler() { sws_freeContext(p); }
 };
 // A file being muxed; one not finished is closed as it stands, for the
@@ -180,16 +181,24 @@ bool isRgb(AVPixelFormat format)
 void convert(Scaler &scaler, const AVFrame *from, AVPixelFormat fromFormat, uint8_t *const to[4], const int toStride[4],
              AVPixelFormat toFormat, int width, int height, bool toVideo, AVColorSpace space, AVColorRange range)
 {
-    scaler.p = sws_getCachedContext(scaler.p, width, height, fromFormat, width, height, toFormat,
-                                    SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP, nullptr,
-                                    nullptr, nullptr);
-    if (!scaler.p)
+    // Bilinear chroma and the library's fast paths: a frame's conversion
+    // costs a fraction of the exact one's, for differences of a code value
+    // or so at colour edges.
+    SwsContext *cached = sws_getCachedContext(scaler.p, width, height, fromFormat, width, height, toFormat,
+                                              SWS_BILINEAR, nullptr, nullptr, nullptr);
+    const bool fresh = cached != scaler.p;
+    scaler.p = cached; // a context that did not fit is freed even when no new one comes
+    if (!cached)
         throw MediaError("the pixel converter cannot take " + std::string(av_get_pix_fmt_name(fromFormat)));
-    const int *table = sws_getCoefficients(coefficientsOf(space, height));
-    const int videoFull = range == AVCOL_RANGE_JPEG ? 1 : 0;
-    // The RGB side is full range; the YUV side as the video says.
-    sws_setColorspaceDetails(scaler.p, table, toVideo ? 1 : videoFull, table, toVideo ? videoFull : 1, 0, 1 << 16,
-                             1 << 16);
+    if (fresh || scaler.space != space || scaler.range != range) {
+        const int *table = sws_getCoefficients(coefficientsOf(space, height));
+        const int videoFull = range == AVCOL_RANGE_JPEG ? 1 : 0;
+        // The RGB side is full range; the YUV side as the video says.
+        sws_setColorspaceDetails(cached, table, toVideo ? 1 : videoFull, table, toVideo ? videoFull : 1, 0, 1 << 16,
+                                 1 << 16);
+        scaler.space = space;
+        scaler.range = range;
+    }
     sws_scale(scaler.p, from->data, from->linesize, 0, height, to, toStride);
 }
 
