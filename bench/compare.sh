@@ -2,9 +2,10 @@
 # quillomark against ffmpeg's drawtext on the same job, in the same run:
 # three centred lines of DejaVu Sans at 72 px in #FFCC00 over an opaque grey
 # 1920x1080 plate, composited at high quality, written as a 48-frame PNG
-# sequence. Rounds alternate the two so that a busy machine slows both
+# sequence; and the same title burnt into a 100-frame 1920x1080 H.264 clip
+# with its sound, written as H.264 (CRF 18) with the sound copied. Rounds alternate the two so that a busy machine slows both
 # alike; both may use every core. Prints each round's time per frame, the
-# ratio of the medians, the PNG size ratio and quillomark's peak memory.
+# ratio of the medians, the file size ratio and quillomark's peak memory.
 #   bash bench/compare.sh [BUILD_DIR] [ROUNDS]   (default build/native, 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +42,27 @@ png_ffmpeg() {
     "$1/f.%04d.png"
 }
 
+# A title burnt into a 1920x1080 H.264 clip with its sound, made here once,
+# and written as H.264 at CRF 18 with the sound copied.
+video_clip() {
+  [ -f "$work/clip.mp4" ] || ffmpeg -loglevel error -f lavfi -i "testsrc2=size=1920x1080:rate=25" \
+    -f lavfi -i "sine=frequency=440:sample_rate=48000" -frames:v $frames -t $((frames / 25)) \
+    -c:v libx264 -pix_fmt yuv420p -c:a aac "$work/clip.mp4"
+}
+
+video_quillomark() {
+  video_clip
+  timed "$1" "$q" render --text-file "$work/lines.txt" --font "DejaVu Sans" --size 72 --color "#FFCC00" \
+    --align center --position 50%,50% --composite --high-quality -i "$work/clip.mp4" -q -o "$1/out.mp4"
+}
+
+video_ffmpeg() {
+  video_clip
+  timed "$1" ffmpeg -loglevel error -i "$work/clip.mp4" \
+    -vf "drawtext=fontfile=$font:textfile=$work/lines.txt:fontsize=72:fontcolor=0xFFCC00:x=(w-text_w)/2:y=(h-text_h)/2" \
+    -c:v libx264 -crf 18 -pix_fmt yuv420p -c:a copy "$1/out.mp4"
+}
+
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ms_per_frame() { awk -v f=$frames '{ printf "%.1f", $1 * 1000 / f }' "$1.time"; }
 
@@ -65,3 +87,5 @@ compare() {
 
 echo "machine: $(nproc) cores, $(uname -m); load: $(uptime | sed 's/.*load average: //')"
 compare png
+# The footage target: no more than 1.5 times ffmpeg's time.
+frames=100 compare video
