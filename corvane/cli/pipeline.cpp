@@ -1,6 +1,7 @@
 #include "pipeline.h"
 
 #include "parse.h"
+#include "thread_pool.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -30,7 +31,7 @@ public:
     void start(int32_t encoders)
     {
         for (int32_t i = 0; i < encoders; ++i)
-            threads_.emplace_back([this] { encode(); });
+            threads_.push_back(corvane::startQuietThread([this] { encode(); }));
     }
 
     // Hands a rendered frame to the encoders, waiting for room; false once

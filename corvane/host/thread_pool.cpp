@@ -72,6 +72,13 @@ int32_t machineThreads()
     return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
+std::thread startQuietThread(std::function<void()> body)
+{
+    const SignalsBlocked blocked;
+    [[maybe_unused]] const ThreadAreaKept threadArea;
+    return std::thread(std::move(body));
+}
+
 ThreadPool::ThreadPool(int32_t threads, const LoadedModule &module)
     : threads_(std::max<int32_t>(threads, 1)), module_(module)
 {

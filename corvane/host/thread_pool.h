@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,6 +18,11 @@ namespace corvane {
 
 // Threads this machine can run at once (at least 1).
 int32_t machineThreads();
+
+// Starts a helper thread of a host program as the pool starts its workers:
+// it takes no signals, so Ctrl-C reaches the program's own threads, and
+// under qemu-user the starting thread keeps its TLS descriptor.
+std::thread startQuietThread(std::function<void()> body);
 
 class ThreadPool {
 public:
