@@ -243,7 +243,7 @@ struct RenderJob {
     OutputOptions writing;
     bool skipExisting = false;
     media::VideoOptions video;
-    media::ImageSpec videoSpec; // the frames as the video file holds them
+    media::ImageSpec videoFrames; // the frames as the video file holds them
 };
 
 // The size frames are rendered at: the plate's, reduced for a proxy.
@@ -325,7 +325,7 @@ int renderFrames(Session &session, const RenderJob &job)
     const bool listEach = job.listFiles && !video && !(style == Style::Bar && isatty(STDOUT_FILENO));
     std::unique_ptr<FrameSink> sink;
     if (video)
-        sink = std::make_unique<VideoSink>(job.output, job.videoSpec, job.video, job.writing.force);
+        sink = std::make_unique<VideoSink>(job.output, job.videoFrames, job.video, job.writing.force);
     else
         sink = std::make_unique<ImageFilesSink>(*job.names, job.format.alpha, job.writing, session.host().threads());
     auto nameOf = [&](int32_t f) { return video ? job.output : job.names->at(f); };
@@ -584,13 +584,13 @@ void planVideo(RenderJob &job, const RenderOptions &o, bool anyAlone)
     }
     if (!job.quiet)
         v.warn = warn;
-    media::ImageSpec &spec = job.videoSpec;
-    std::tie(spec.width, spec.height) = renderedSize(job.plate->shape(), job.project.downsample);
-    spec.hasAlpha = job.format.alpha;
-    spec.channels = spec.hasAlpha ? 4 : 3;
-    spec.type = job.layout.type;
+    media::ImageSpec &frames = job.videoFrames;
+    std::tie(frames.width, frames.height) = renderedSize(job.plate->shape(), job.project.downsample);
+    frames.hasAlpha = job.format.alpha;
+    frames.channels = frames.hasAlpha ? 4 : 3;
+    frames.type = job.layout.type;
     try {
-        media::checkVideoOutput(job.output, spec, v);
+        media::checkVideoOutput(job.output, frames, v);
     } catch (const media::MediaError &e) {
         throw UsageError(e.what());
     }
