@@ -279,7 +279,6 @@ std::function<TextColour(Rgb)> textColourFor(const std::string &colourSpace)
     };
 }
 
-// The same plate for every frame.
 // The job's plates in the output's layout and the render's size: a still
 // or generated plate prepared once, footage every frame.
 class PlateFrames final : public FrameSource {
@@ -290,16 +289,20 @@ public:
     }
     const media::Image &plate(int32_t frame) override
     {
-        if (plate_.empty() || source_.span())
+        reused_ = !plate_.empty() && !source_.span();
+        if (!reused_)
             plate_ = downscale(preparePlate(source_.read(frame), layout_), size_.first, size_.second);
         return plate_;
     }
+    // The last plate given is the one given before it.
+    bool reused() const { return reused_; }
 
 private:
     PlateSource &source_;
     const OutputLayout &layout_;
     std::pair<int32_t, int32_t> size_;
     media::Image plate_;
+    bool reused_ = false;
 };
 
 // Renders every frame of the job and prints each file written.
@@ -339,6 +342,7 @@ int renderFrames(Session &session, const RenderJob &job)
         bar.startFrame(f - job.frames.first, f);
     };
     steps.render = [&](const media::Image &plate, int32_t f) {
+        setup.samePlate = source.reused();
         media::Image image =
             session.renderFrame(plate, f, setup, [&bar](int32_t cur, int32_t total) { bar.report(cur, total); });
         throwIfInterrupted();

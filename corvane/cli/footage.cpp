@@ -43,8 +43,7 @@ PlateSource::PlateSource(const PlateSpec &plate, const FootageOptions &options) 
     if (name.empty()) {
         shape_.width = plate.size.width;
         shape_.height = plate.size.height;
-        shape_.channels = 4;
-        shape_.hasAlpha = true;
+        shape_.channels = 3; // as makePlate makes it
         return;
     }
     std::error_code ec;

@@ -45,15 +45,16 @@ media::Image makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb botto
     media::ImageSpec spec;
     spec.width = width;
     spec.height = height;
-    spec.channels = 4;
-    spec.hasAlpha = true;
+    // Opaque: no alpha channel, so text laid over it is written without one.
+    spec.channels = 3;
+    spec.hasAlpha = false;
     media::Image img(spec);
     for (int32_t y = 0; y < height; ++y) {
         const double t = height > 1 ? static_cast<double>(y) / (height - 1) : 0.0;
         auto ch = [t](uint8_t a, uint8_t b) { return static_cast<std::byte>(std::lround(a + (b - a) * t)); };
-        const std::byte px[4] = {ch(top.r, bottom.r), ch(top.g, bottom.g), ch(top.b, bottom.b), std::byte{255}};
+        const std::byte px[3] = {ch(top.r, bottom.r), ch(top.g, bottom.g), ch(top.b, bottom.b)};
         for (int32_t x = 0; x < width; ++x)
-            std::copy(px, px + 4, img.pixel(x, y));
+            std::copy(px, px + 3, img.pixel(x, y));
     }
     return img;
 }

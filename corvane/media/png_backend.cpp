@@ -56,7 +56,7 @@ constexpr int32_t kBandRows = 64; // rows between looks at the cancel flag
 // Unless a level is asked for: libpng's search for the best filter of each
 // row costs more than the encoding itself, and a rendered frame (a flat or
 // smooth plate, text on it) compresses nearly as well unfiltered.
-constexpr int kFastLevel = 6;
+constexpr int kFastLevel = 3;
 
 enum class Rows { Done, Failed, Cancelled };
 

@@ -378,31 +378,46 @@ corvane::RenderSettings Session::settingsFor(const LayerSpec &layer, int32_t fra
 namespace {
 
 // The plate as the module takes it: a host world of 8-bit straight pixels.
-corvane::World worldOf(const media::Image &plate)
+template <int32_t Channels> void toWorld(const media::Image &plate, corvane::World &world)
 {
-    corvane::World world(plate.width(), plate.height());
-    const int32_t n = plate.channels();
     for (int32_t y = 0; y < plate.height(); ++y) {
         HostPixel *row = world.row(y);
         const auto *p = reinterpret_cast<const uint8_t *>(plate.pixel(0, y));
-        for (int32_t x = 0; x < plate.width(); ++x, p += n)
-            row[x] = HostPixel{n == 4 ? p[3] : uint8_t{255}, p[0], p[1], p[2]};
+        for (int32_t x = 0; x < plate.width(); ++x, p += Channels)
+            row[x] = HostPixel{Channels == 4 ? p[3] : uint8_t{255}, p[0], p[1], p[2]};
     }
+}
+
+corvane::World worldOf(const media::Image &plate)
+{
+    corvane::World world(plate.width(), plate.height());
+    if (plate.channels() == 4)
+        toWorld<4>(plate, world);
+    else
+        toWorld<3>(plate, world);
     return world;
 }
 
-media::Image imageOf(const corvane::World &world, media::ImageSpec spec)
+template <int32_t Channels> void fromWorld(const corvane::World &world, media::Image &out)
 {
-    media::Image out(spec);
-    for (int32_t y = 0; y < spec.height; ++y) {
+    for (int32_t y = 0; y < out.height(); ++y) {
         const HostPixel *row = world.row(y);
         auto *o = reinterpret_cast<uint8_t *>(out.pixel(0, y));
-        for (int32_t x = 0; x < spec.width; ++x, o += spec.channels) {
+        for (int32_t x = 0; x < out.width(); ++x, o += Channels) {
             o[0] = row[x].red, o[1] = row[x].green, o[2] = row[x].blue;
-            if (spec.hasAlpha)
+            if constexpr (Channels == 4)
                 o[3] = row[x].alpha;
         }
     }
+}
+
+media::Image imageOf(const corvane::World &world, const media::ImageSpec &spec)
+{
+    media::Image out(spec);
+    if (spec.hasAlpha)
+        fromWorld<4>(world, out);
+    else
+        fromWorld<3>(world, out);
     return out;
 }
 
@@ -467,13 +482,16 @@ media::Image Session::renderLayers(size_t first, size_t last, const media::Image
     const bool eightBit = spec.type == media::PixelType::UInt8 && spec.alpha == media::AlphaMode::Straight;
     if (eightBit) {
         // The module's own compositing, byte for byte.
-        corvane::World input = worldOf(plate);
+        if (!setup.samePlate || plateWorld_.width() != plate.width() || plateWorld_.height() != plate.height())
+            plateWorld_ = worldOf(plate);
+        corvane::World *input = &plateWorld_, previous(0, 0);
         for (size_t i = first; i < last; ++i) {
             corvane::World output(plate.width(), plate.height());
-            renderLayer(i, frame, setup, input, output, layers_[i].composite);
-            input = std::move(output);
+            renderLayer(i, frame, setup, *input, output, layers_[i].composite);
+            previous = std::move(output);
+            input = &previous;
         }
-        return imageOf(input, spec);
+        return imageOf(*input, spec);
     }
 
     // Deeper plates: the module draws each layer's text alone; it is laid

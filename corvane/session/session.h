@@ -100,6 +100,9 @@ public:
         // The Text Color (sRGB) as the plate's values hold it; none: the
         // plate is sRGB, and the colour is its bytes / 255.
         std::function<TextColour(Rgb)> textColour;
+        // The plate is the very image of the previous renderFrame, unchanged:
+        // the world made from it then is used again.
+        bool samePlate = false;
     };
     // Renders every layer over `plate` (RGB or RGBA, already at the
     // render's resolution) for `frame`. An 8-bit straight plate goes through
@@ -145,6 +148,8 @@ private:
     std::vector<corvane::Instance *> instances_;
     std::vector<LayerSpec> layers_;
     std::atomic<bool> cancelled_{false};
+    // The last 8-bit plate as a world, kept for FrameSetup::samePlate.
+    corvane::World plateWorld_{0, 0};
 };
 
 } // namespace quillomark
