@@ -190,8 +190,8 @@ int main(int argc, char **argv)
         ->type_name("NAME");
     render
         ->add_option("--compression", r.compression,
-                     "PNG, TIFF and EXR zlib level, 0 (none) to 9 (smallest, slowest); default: fast, "
-                     "files a little larger")
+                     "PNG, TIFF and EXR zlib level, 0 (none) to 9 (smallest, slowest); default: fast (PNG: level 3, "
+                     "unfiltered)")
         ->type_name("N");
     render->add_option("--threads", r.threads, "Threads for rendering and for writing files (default 0: every core)")
         ->type_name("N");

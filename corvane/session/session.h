@@ -40,10 +40,10 @@ struct Cancelled : std::runtime_error {
 // record holds; in a new record that is no text, the default face, no
 // style and left alignment.
 struct TextChoice {
-    std::optional<std::vector<std::string>> lines; // UTF-8; joined with typed line breaks
-    std::optional<std::string> font;               // UTF-8 family name
-    std::optional<bool> bold, italic, underline, outline;
-    std::optional<int32_t> alignment; // 0 left, 1 centre, 2 right
+    std::optional<std::vector<std::string>> lines{}; // UTF-8; joined with typed line breaks
+    std::optional<std::string> font{};               // UTF-8 family name
+    std::optional<bool> bold{}, italic{}, underline{}, outline{};
+    std::optional<int32_t> alignment{}; // 0 left, 1 centre, 2 right
     bool any() const { return lines || font || bold || italic || underline || outline || alignment; }
     bool operator==(const TextChoice &) const = default;
 };

@@ -13,7 +13,7 @@ struct ClipSpec {
     int width = 64, height = 48, frames = 10;
     int rateNum = 25, rateDen = 1;
     bool audio = true;
-    std::string timecode; // "HH:MM:SS:FF"; empty: none
+    std::string timecode{}; // "HH:MM:SS:FF"; empty: none
 };
 
 void makeClip(const std::string &path, const ClipSpec &spec);
