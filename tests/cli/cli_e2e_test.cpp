@@ -81,6 +81,9 @@ TEST_P(QualityTest, TextColourOnlyWhereTheTextIsAndThePlateElsewhere)
     r = cli(over);
     ASSERT_EQ(r.status, 0) << r.err;
 
+    // The generated plate is opaque: only text drawn alone needs alpha.
+    EXPECT_EQ(quillomark::media::readImage(path("over.png")).channels(), 3);
+    EXPECT_EQ(quillomark::media::readImage(path("alone.png")).channels(), 4);
     const RgbaImage a = readImage(path("alone.png")), o = readImage(path("over.png"));
     ASSERT_EQ(a.width, 320);
     ASSERT_EQ(a.height, 160);
