@@ -76,8 +76,9 @@ TEST_P(LoaderFaults, EachFailureIsRefusedCleanlyOrAnsweredByTheModule)
             ++refused;
             EXPECT_THAT(e.what(), testing::ContainsRegex(row.refusal));
         }
-        if (!row.relocated)
+        if (!row.relocated) {
             EXPECT_TRUE(qmtest::addressRangeFree(row.base, row.size));
+        }
         EXPECT_EQ(PeImage::findByFileName(row.dll), nullptr);
     }
     EXPECT_GT(refused, 0);
