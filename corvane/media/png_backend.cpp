@@ -55,7 +55,9 @@ constexpr int32_t kBandRows = 64; // rows between looks at the cancel flag
 
 // Unless a level is asked for: libpng's search for the best filter of each
 // row costs more than the encoding itself, and a rendered frame (a flat or
-// smooth plate, text on it) compresses nearly as well unfiltered.
+// smooth plate, text on it) compresses nearly as well unfiltered. Level 3 is
+// the highest of zlib's fast matcher: half the time of level 6 on such a
+// frame, for files a little larger.
 constexpr int kFastLevel = 3;
 
 enum class Rows { Done, Failed, Cancelled };
