@@ -58,5 +58,17 @@ export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync fails one index; the lists already here may
 # still hold every package, and the install below says when they do not.
 $SUDO apt-get update -qq || echo "setup: warning: apt-get update failed; installing from the lists present"
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install() { $SUDO apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}" >/dev/null; }
+if ! install; then
+  # When one architecture's security list is the one that failed, its
+  # libraries cannot match the other architecture's newer ones version for
+  # version, as multi-arch pairs must. The release's own versions exist for
+  # both: take those for this install, even where that steps a few back.
+  . /etc/os-release
+  prefs=$(mktemp)
+  trap 'rm -f "$prefs"' EXIT
+  printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n' "$VERSION_CODENAME" >"$prefs"
+  echo "setup: retrying with $VERSION_CODENAME's own versions for both architectures"
+  install --allow-downgrades -o Dir::Etc::Preferences="$prefs"
+fi
 echo "setup: done"
