@@ -103,6 +103,19 @@ void BM_Floor(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * frames.inputs[0].width() * frames.inputs[0].height());
 }
 
+// The three lines, centred and composited, in draft (0) or high quality (1).
+corvane::RenderSettings FrameSettings(Effect &e, const Frames &frames, int32_t quality)
+{
+    corvane::RenderSettings s = e.host.defaultSettings();
+    s.size = 72;
+    s.x = (frames.inputs[0].width() / 2) << 16;
+    s.y = (frames.inputs[0].height() / 2) << 16;
+    s.colour = kTextColour;
+    s.composite = true;
+    s.quality = quality;
+    return s;
+}
+
 // Each iteration times a floor pass and then a frame, on the next pairs, so
 // the ratio `per_floor` compares the two under the same load however the
 // machine's speed drifts during the run.
@@ -111,13 +124,7 @@ void BM_Frame(benchmark::State &state)
     Effect &e = TheEffect();
     e.host.setThreads(static_cast<int32_t>(state.range(2)));
     Frames &frames = FramesOf(static_cast<int32_t>(state.range(1)));
-    corvane::RenderSettings s = e.host.defaultSettings();
-    s.size = 72;
-    s.x = (frames.inputs[0].width() / 2) << 16;
-    s.y = (frames.inputs[0].height() / 2) << 16;
-    s.colour = kTextColour;
-    s.composite = true;
-    s.quality = static_cast<int32_t>(state.range(0));
+    const corvane::RenderSettings s = FrameSettings(e, frames, static_cast<int32_t>(state.range(0)));
     using Clock = std::chrono::steady_clock;
     Clock::duration floor{}, frame{};
     for (auto _ : state) {
@@ -143,6 +150,37 @@ void BM_Frame(benchmark::State &state)
 // One thread, and every core.
 const int64_t kAllThreads = corvane::machineThreads();
 
+// High-quality frames on one thread and on every core in turn, timed as
+// pairs like the floor above, so the speed-up compares the two under the
+// same load; the row's time is the frame on every core.
+void BM_Threads(benchmark::State &state)
+{
+    Effect &e = TheEffect();
+    Frames &frames = FramesOf(static_cast<int32_t>(state.range(0)));
+    const corvane::RenderSettings s = FrameSettings(e, frames, 1);
+    using Clock = std::chrono::steady_clock;
+    Clock::duration one{}, all{};
+    bool oneFirst = true;
+    for (auto _ : state) {
+        Clock::duration took[2]{};
+        for (const bool single : {oneFirst, !oneFirst}) {
+            e.host.setThreads(single ? 1 : static_cast<int32_t>(kAllThreads));
+            auto [input, output] = frames.take();
+            const Clock::time_point t0 = Clock::now();
+            if (e.instance->render(s, *input, *output) != 0) {
+                state.SkipWithError("render failed");
+                return;
+            }
+            took[single] = Clock::now() - t0;
+        }
+        oneFirst = !oneFirst;
+        one += took[1];
+        all += took[0];
+        state.SetIterationTime(std::chrono::duration<double>(took[0]).count());
+    }
+    state.counters["speedup"] = all.count() > 0 ? static_cast<double>(one.count()) / all.count() : 0.0;
+}
+
 BENCHMARK(BM_Floor)
     ->ArgNames({"height", "threads"})
     ->ArgsProduct({{1080, 2160}, {1, kAllThreads}})
@@ -153,21 +191,24 @@ BENCHMARK(BM_Frame)
     ->ArgsProduct({{0, 1}, {1080, 2160}, {1, kAllThreads}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Threads)->ArgNames({"height"})->Arg(1080)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // Keeps each row's real and CPU time (the medians when repeated) for the
 // summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     struct Times {
-        double real = 0, perFloor = 0;
+        double real = 0, paired = 0; // `per_floor` or `speedup`
     };
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &r : runs) {
             if (r.error_occurred)
                 continue;
-            const auto c = r.counters.find("per_floor");
-            const Times t{r.GetAdjustedRealTime(), c != r.counters.end() ? c->second.value : 0.0};
+            Times t{r.GetAdjustedRealTime()};
+            for (const char *name : {"per_floor", "speedup"})
+                if (const auto c = r.counters.find(name); c != r.counters.end())
+                    t.paired = c->second.value;
             if (r.run_type == Run::RT_Iteration)
                 single_.emplace(r.run_name.str(), t);
             else if (r.aggregate_name == "median")
@@ -194,13 +235,13 @@ std::string Frame(int hq, int height, int64_t threads)
 }
 
 // What the targets compare: frames against the floor timed beside them,
-// both cores against one, and 2160p against 1080p.
+// one thread against every core beside it, and 2160p against 1080p.
 void PrintSummary(const SummaryReporter &r)
 {
-    const auto print = [](const std::string &what, double v) { std::printf("  %-46s %6.2f\n", what.c_str(), v); };
-    const auto perFloor = [&](const std::string &what, const std::string &a) {
-        if (const SummaryReporter::Times *x = r.find(a); x && x->perFloor > 0)
-            print(what, x->perFloor);
+    const auto print = [](const std::string &what, double v) { std::printf("  %-52s %6.2f\n", what.c_str(), v); };
+    const auto paired = [&](const std::string &what, const std::string &a) {
+        if (const SummaryReporter::Times *x = r.find(a); x && x->paired > 0)
+            print(what, x->paired);
     };
     const auto ratio = [&](const std::string &what, const std::string &a, const std::string &b) {
         const SummaryReporter::Times *x = r.find(a), *y = r.find(b);
@@ -209,11 +250,11 @@ void PrintSummary(const SummaryReporter &r)
     };
     std::printf("\nSummary (medians when repeated):\n");
     const std::string all = std::to_string(kAllThreads) + " threads";
-    perFloor("draft 1080p / floor, 1 thread", Frame(0, 1080, 1));
-    perFloor("high quality 1080p / floor, 1 thread", Frame(1, 1080, 1));
-    perFloor("draft 1080p / floor, " + all, Frame(0, 1080, kAllThreads));
-    perFloor("high quality 1080p / floor, " + all, Frame(1, 1080, kAllThreads));
-    ratio("high quality 1080p, 1 thread / " + all, Frame(1, 1080, 1), Frame(1, 1080, kAllThreads));
+    paired("draft 1080p / floor, 1 thread", Frame(0, 1080, 1));
+    paired("high quality 1080p / floor, 1 thread", Frame(1, 1080, 1));
+    paired("draft 1080p / floor, " + all, Frame(0, 1080, kAllThreads));
+    paired("high quality 1080p / floor, " + all, Frame(1, 1080, kAllThreads));
+    paired("high quality 1080p, 1 thread / " + all + ", paired", "BM_Threads/height:1080/manual_time");
     ratio("high quality 2160p / 1080p, 1 thread", Frame(1, 2160, 1), Frame(1, 1080, 1));
 }
 
