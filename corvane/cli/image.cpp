@@ -85,7 +85,7 @@ std::vector<Span> spans(int32_t n, int32_t m)
 
 } // namespace
 
-media::Image downscale(const media::Image &src, int32_t width, int32_t height)
+media::Image downscale(media::Image src, int32_t width, int32_t height)
 {
     width = std::clamp(width, 1, src.width());
     height = std::clamp(height, 1, src.height());
@@ -130,7 +130,7 @@ media::Image downscale(const media::Image &src, int32_t width, int32_t height)
     return out;
 }
 
-media::Image preparePlate(const media::Image &plate, const OutputLayout &layout)
+media::Image preparePlate(media::Image plate, const OutputLayout &layout)
 {
     const media::ImageSpec &s = plate.spec();
     const bool rgb = s.colourChannels() == 3;

@@ -45,7 +45,7 @@ media::Image makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb botto
 // Area-averaged reduction to width x height (both no larger than the
 // source), for proxy renders; alpha-weighted so transparent pixels do not
 // darken colour edges. Keeps the pixel type.
-media::Image downscale(const media::Image &src, int32_t width, int32_t height);
+media::Image downscale(media::Image src, int32_t width, int32_t height);
 
 // What the output file is to hold.
 struct OutputLayout {
@@ -56,6 +56,6 @@ struct OutputLayout {
 
 // `plate` as RGB or RGBA in `layout`'s type, alpha mode and colour space.
 // Returns it untouched (bit for bit) when it is already so.
-media::Image preparePlate(const media::Image &plate, const OutputLayout &layout);
+media::Image preparePlate(media::Image plate, const OutputLayout &layout);
 
 } // namespace quillomark

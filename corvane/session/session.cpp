@@ -388,14 +388,20 @@ template <int32_t Channels> void toWorld(const media::Image &plate, corvane::Wor
     }
 }
 
-corvane::World worldOf(const media::Image &plate)
+// `world` at the plate's size: its memory kept when the size is the same.
+corvane::World &sized(corvane::World &world, const media::Image &plate)
 {
-    corvane::World world(plate.width(), plate.height());
+    if (world.width() != plate.width() || world.height() != plate.height())
+        world = corvane::World(plate.width(), plate.height());
+    return world;
+}
+
+void copyToWorld(const media::Image &plate, corvane::World &world)
+{
     if (plate.channels() == 4)
         toWorld<4>(plate, world);
     else
         toWorld<3>(plate, world);
-    return world;
 }
 
 template <int32_t Channels> void fromWorld(const corvane::World &world, media::Image &out)
@@ -482,14 +488,16 @@ media::Image Session::renderLayers(size_t first, size_t last, const media::Image
     const bool eightBit = spec.type == media::PixelType::UInt8 && spec.alpha == media::AlphaMode::Straight;
     if (eightBit) {
         // The module's own compositing, byte for byte.
-        if (!setup.samePlate || plateWorld_.width() != plate.width() || plateWorld_.height() != plate.height())
-            plateWorld_ = worldOf(plate);
-        corvane::World *input = &plateWorld_, previous(0, 0);
+        const bool resized = plateWorld_.width() != plate.width() || plateWorld_.height() != plate.height();
+        if (!setup.samePlate || resized)
+            copyToWorld(plate, sized(plateWorld_, plate));
+        corvane::World *input = &plateWorld_;
         for (size_t i = first; i < last; ++i) {
-            corvane::World output(plate.width(), plate.height());
+            // Cleared as a new world would be: what the module leaves alone stays transparent black.
+            corvane::World &output = sized(layerWorlds_[(i - first) % 2], plate);
+            output.fill({0, 0, 0, 0});
             renderLayer(i, frame, setup, *input, output, layers_[i].composite);
-            previous = std::move(output);
-            input = &previous;
+            input = &output;
         }
         return imageOf(*input, spec);
     }

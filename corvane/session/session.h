@@ -14,6 +14,7 @@
 
 #include "host.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -148,8 +149,11 @@ private:
     std::vector<corvane::Instance *> instances_;
     std::vector<LayerSpec> layers_;
     std::atomic<bool> cancelled_{false};
-    // The last 8-bit plate as a world, kept for FrameSetup::samePlate.
+    // The last 8-bit plate as a world, kept for FrameSetup::samePlate, and
+    // the layers' outputs (each layer's is the next one's input). Frame after
+    // frame they keep their memory instead of taking and clearing new pages.
     corvane::World plateWorld_{0, 0};
+    std::array<corvane::World, 2> layerWorlds_{corvane::World{0, 0}, corvane::World{0, 0}};
 };
 
 } // namespace quillomark
