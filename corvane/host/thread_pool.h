@@ -7,6 +7,7 @@
 
 #include "module_loader.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -50,14 +51,15 @@ private:
     void startWorkers();
 
     const int32_t threads_;
+    const bool spin_; // whether a thread between passes watches before it sleeps
     const LoadedModule &module_;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
     std::vector<std::thread> workers_;
-    uint64_t generation_ = 0; // one per pass
-    int32_t wanted_ = 0;      // workers that may take part in the current pass
-    int32_t started_ = 0;     // of those, the ones that have taken it up
-    int32_t running_ = 0;     // workers still to finish it
+    std::atomic<uint64_t> generation_{0}; // one per pass; read without the lock by a spinning worker
+    int32_t wanted_ = 0;                  // workers that may take part in the current pass
+    int32_t started_ = 0;                 // of those, the ones that have taken it up
+    std::atomic<int32_t> running_{0};     // workers still to finish it; read without the lock by a spinning caller
     Job job_ = nullptr;
     void *arg_ = nullptr;
     bool stopping_ = false;
