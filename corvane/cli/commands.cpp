@@ -140,7 +140,7 @@ std::optional<std::vector<std::string>> textLines(const RenderOptions &o)
     return lines;
 }
 
-void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
+void applyPlateOptions(const RenderOptions &o, PlateSetup &plate)
 {
     const bool generated = !o.plate.empty() || !o.plateColour.empty() || !o.plateGradient.empty();
     if (!o.input.empty() && generated)
@@ -149,7 +149,7 @@ void applyPlateOptions(const RenderOptions &o, PlateSpec &plate)
     if (!o.plateColour.empty() && !o.plateGradient.empty())
         throw UsageError("give either --plate-color or --plate-gradient, not both");
     if (!o.input.empty()) {
-        plate = PlateSpec{};
+        plate = PlateSetup{};
         plate.image = o.input;
         return;
     }
@@ -200,7 +200,7 @@ std::optional<uint64_t> availableMemory()
 
 // Plates the module or this machine cannot take are refused before any
 // work, in the user's terms.
-void checkPlateLimits(const PlateSpec &plate, const media::ImageSpec &shape, media::PixelType outType, size_t layers)
+void checkPlateLimits(const PlateSetup &plate, const media::ImageShape &shape, media::PixelType outType, size_t layers)
 {
     const std::string what = plate.image.empty() ? "the plate" : "image \"" + plate.image + "\"";
     const std::string size = std::to_string(shape.width) + "x" + std::to_string(shape.height);
@@ -213,7 +213,7 @@ void checkPlateLimits(const PlateSpec &plate, const media::ImageSpec &shape, med
         throw ImageError("cannot use " + what + ": it is " + size + " (" + std::to_string(pixels / 1000000) +
                          " million pixels); the host renders images of up to " +
                          std::to_string(corvane::kMaxWorldPixels / 1000000) + " million pixels (e.g. 16384x8192)");
-    media::ImageSpec deepest = shape;
+    media::ImageShape deepest = shape;
     deepest.type = media::bytesPerChannel(outType) > media::bytesPerChannel(shape.type) ? outType : shape.type;
     const uint64_t needed = Session::bytesToRender(deepest, layers);
     if (const auto available = availableMemory(); available && needed > *available)
@@ -243,11 +243,11 @@ struct RenderJob {
     OutputOptions writing;
     bool skipExisting = false;
     media::VideoOptions video;
-    media::ImageSpec videoFrames; // the frames as the video file holds them
+    media::ImageShape videoFrames; // the frames as the video file holds them
 };
 
 // The size frames are rendered at: the plate's, reduced for a proxy.
-std::pair<int32_t, int32_t> renderedSize(const media::ImageSpec &plate, const Downsample &downsample)
+std::pair<int32_t, int32_t> renderedSize(const media::ImageShape &plate, const Downsample &downsample)
 {
     return {std::max<int32_t>(1, static_cast<int32_t>(std::lround(plate.width * downsample.x.value()))),
             std::max<int32_t>(1, static_cast<int32_t>(std::lround(plate.height * downsample.y.value())))};
@@ -264,7 +264,7 @@ std::function<TextColour(Rgb)> textColourFor(const std::string &colourSpace)
         const uint32_t key = (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b;
         if (auto it = cache->find(key); it != cache->end())
             return it->second;
-        media::ImageSpec shape;
+        media::ImageShape shape;
         shape.width = shape.height = 1;
         shape.channels = 3;
         shape.type = media::PixelType::Float;
@@ -386,7 +386,7 @@ int renderFrames(Session &session, const RenderJob &job)
 struct RenderPlan {
     RenderJob job;
     std::optional<TextChoice> choice; // a new layer's text options
-    LayerSpec newLayer;               // its parameters
+    LayerSetup newLayer;              // its parameters
 };
 
 // The project's settings with the command line's over them.
@@ -535,7 +535,7 @@ std::string typeList(const std::vector<media::PixelType> &types)
 // The output's pixel type, alpha mode and colour space: as asked, else the
 // plate's type (or the nearest the format holds) and the format's own
 // conventions.
-OutputLayout layoutFor(const RenderOptions &o, const media::FormatInfo &format, const media::ImageSpec &plate)
+OutputLayout layoutFor(const RenderOptions &o, const media::FormatInfo &format, const media::ImageShape &plate)
 {
     OutputLayout layout;
     if (const auto depth = parseDepth(o.depth)) {
@@ -588,7 +588,7 @@ void planVideo(RenderJob &job, const RenderOptions &o, bool anyAlone)
     }
     if (!job.quiet)
         v.warn = warn;
-    media::ImageSpec &frames = job.videoFrames;
+    media::ImageShape &frames = job.videoFrames;
     std::tie(frames.width, frames.height) = renderedSize(job.plate->shape(), job.project.downsample);
     frames.hasAlpha = job.format.alpha;
     frames.channels = frames.hasAlpha ? 4 : 3;
@@ -712,7 +712,7 @@ void saveSessionProject(const std::string &path, const RenderPlan &plan, const S
     Project saved = plan.job.project;
     saved.frames = framesGiven ? std::optional<FrameRange>(plan.job.frames) : plan.job.project.frames;
     saved.layers.clear();
-    for (const LayerSpec &l : session.layers())
+    for (const LayerSetup &l : session.layers())
         saved.layers.push_back({l, {}});
     saveProject(path, saved);
 }

@@ -37,7 +37,7 @@ Missing parseMissing(const std::string &text)
     throw UsageError("bad --missing \"" + text + "\": expected error, hold (the frame before) or black");
 }
 
-PlateSource::PlateSource(const PlateSpec &plate, const FootageOptions &options) : plate_(plate), options_(options)
+PlateSource::PlateSource(const PlateSetup &plate, const FootageOptions &options) : plate_(plate), options_(options)
 {
     const std::string &name = plate.image;
     if (name.empty()) {
@@ -59,13 +59,13 @@ PlateSource::PlateSource(const PlateSpec &plate, const FootageOptions &options) 
                              "\" fits the name" + (ec ? " (" + ec.message() + ")" : ""));
         sequence_ = std::move(pattern);
         span_ = FrameRange{*onDisk_.begin(), *onDisk_.rbegin()};
-        shape_ = asImageError([&] { return media::openReader(frameName(*onDisk_.begin()))->spec(); });
+        shape_ = asImageError([&] { return media::openReader(frameName(*onDisk_.begin()))->shape(); });
         return;
     }
     if (media::isVideoPath(name)) {
         clip_reader_ = asImageError([&] { return media::openVideoReader(name); });
         clip_ = name;
-        shape_ = clip_reader_->spec();
+        shape_ = clip_reader_->shape();
         int32_t first = 1;
         if (options.timecode) {
             const auto tc = clip_reader_->startTimecode();
@@ -79,7 +79,7 @@ PlateSource::PlateSource(const PlateSpec &plate, const FootageOptions &options) 
     if (options.timecode)
         throw UsageError("--timecode numbers the frames of a video clip; \"" + name + "\" is not one");
     still_ = asImageError([&] { return media::openReader(name); });
-    shape_ = still_->spec();
+    shape_ = still_->shape();
 }
 
 PlateSource::~PlateSource() = default;
@@ -116,7 +116,7 @@ media::Image PlateSource::readStill(const std::string &path)
 {
     return asImageError([&] {
         auto reader = media::openReader(path);
-        const media::ImageSpec &s = reader->spec();
+        const media::ImageShape &s = reader->shape();
         if (s.width != shape_.width || s.height != shape_.height || s.channels != shape_.channels ||
             s.type != shape_.type)
             throw ImageError("cannot use \"" + path + "\": its frame is " + std::to_string(s.width) + "x" +
@@ -158,12 +158,12 @@ media::Image PlateSource::read(int32_t frame)
     return cached_;
 }
 
-VideoSink::VideoSink(const std::string &finalPath, const media::ImageSpec &spec, const media::VideoOptions &options,
+VideoSink::VideoSink(const std::string &finalPath, const media::ImageShape &shape, const media::VideoOptions &options,
                      bool force)
     : file_(finalPath, force)
 {
     try {
-        writer_ = media::openVideoWriter(file_.tempPath(), finalPath, spec, options);
+        writer_ = media::openVideoWriter(file_.tempPath(), finalPath, shape, options);
     } catch (const media::MediaError &e) {
         file_.fail(e);
     }

@@ -27,12 +27,12 @@ class PlateSource {
 public:
     // Opens the footage `plate` names and learns its shape; throws
     // ImageError or UsageError.
-    PlateSource(const PlateSpec &plate, const FootageOptions &options);
+    PlateSource(const PlateSetup &plate, const FootageOptions &options);
     PlateSource(PlateSource &&) = default;
     PlateSource &operator=(PlateSource &&) = default;
     ~PlateSource();
 
-    const media::ImageSpec &shape() const { return shape_; }
+    const media::ImageShape &shape() const { return shape_; }
     // The frames the footage holds, numbered as the user numbers them;
     // none for a generated plate or a still.
     const std::optional<FrameRange> &span() const { return span_; }
@@ -50,9 +50,9 @@ private:
     std::string frameName(int32_t frame) const;
     media::Image readStill(const std::string &path);
 
-    PlateSpec plate_;
+    PlateSetup plate_;
     FootageOptions options_;
-    media::ImageSpec shape_;
+    media::ImageShape shape_;
     std::optional<FrameRange> span_;
     std::unique_ptr<media::ImageReader> still_;
     std::unique_ptr<media::VideoReader> clip_reader_;
@@ -66,7 +66,7 @@ private:
 // encoded in frame order, on the pipeline's one encoder thread.
 class VideoSink final : public FrameSink {
 public:
-    VideoSink(const std::string &finalPath, const media::ImageSpec &spec, const media::VideoOptions &options,
+    VideoSink(const std::string &finalPath, const media::ImageShape &shape, const media::VideoOptions &options,
               bool force);
     int32_t encoders() const override { return 1; }
     void write(int32_t frame, media::Image image) override;

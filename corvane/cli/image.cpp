@@ -16,12 +16,12 @@ RgbaImage toRgba(const media::Image &image)
 
 media::Image fromRgba(const RgbaImage &image)
 {
-    media::ImageSpec spec;
-    spec.width = image.width;
-    spec.height = image.height;
-    spec.channels = 4;
-    spec.hasAlpha = true;
-    media::Image out(spec);
+    media::ImageShape shape;
+    shape.width = image.width;
+    shape.height = image.height;
+    shape.channels = 4;
+    shape.hasAlpha = true;
+    media::Image out(shape);
     std::memcpy(out.data(), image.rgba.data(), image.rgba.size());
     return out;
 }
@@ -42,13 +42,13 @@ media::Image makePlate(int32_t width, int32_t height, Rgb colour)
 
 media::Image makeGradientPlate(int32_t width, int32_t height, Rgb top, Rgb bottom)
 {
-    media::ImageSpec spec;
-    spec.width = width;
-    spec.height = height;
+    media::ImageShape shape;
+    shape.width = width;
+    shape.height = height;
     // Opaque: no alpha channel, so text laid over it is written without one.
-    spec.channels = 3;
-    spec.hasAlpha = false;
-    media::Image img(spec);
+    shape.channels = 3;
+    shape.hasAlpha = false;
+    media::Image img(shape);
     for (int32_t y = 0; y < height; ++y) {
         const double t = height > 1 ? static_cast<double>(y) / (height - 1) : 0.0;
         auto ch = [t](uint8_t a, uint8_t b) { return static_cast<std::byte>(std::lround(a + (b - a) * t)); };
@@ -92,9 +92,9 @@ media::Image downscale(media::Image src, int32_t width, int32_t height)
     if (width == src.width() && height == src.height())
         return src;
     const auto xs = spans(src.width(), width), ys = spans(src.height(), height);
-    const media::ImageSpec &spec = src.spec();
-    const int32_t n = spec.channels, a = spec.hasAlpha ? n - 1 : -1;
-    const bool straight = a >= 0 && spec.alpha == media::AlphaMode::Straight;
+    const media::ImageShape &shape = src.shape();
+    const int32_t n = shape.channels, a = shape.hasAlpha ? n - 1 : -1;
+    const bool straight = a >= 0 && shape.alpha == media::AlphaMode::Straight;
 
     // Horizontal pass into premultiplied floats, then vertical.
     std::vector<float> rows(static_cast<size_t>(width) * src.height() * n, 0.0f);
@@ -109,10 +109,10 @@ media::Image downscale(media::Image src, int32_t width, int32_t height)
                     acc[c] += w * src.get(x, y, c) * (c == a ? 1.0f : alpha);
             }
         }
-    media::ImageSpec outSpec = spec;
-    outSpec.width = width;
-    outSpec.height = height;
-    media::Image out(outSpec);
+    media::ImageShape outShape = shape;
+    outShape.width = width;
+    outShape.height = height;
+    media::Image out(outShape);
     std::vector<float> acc(static_cast<size_t>(n));
     for (int32_t dy = 0; dy < height; ++dy)
         for (int32_t x = 0; x < width; ++x) {
@@ -132,7 +132,7 @@ media::Image downscale(media::Image src, int32_t width, int32_t height)
 
 media::Image preparePlate(media::Image plate, const OutputLayout &layout)
 {
-    const media::ImageSpec &s = plate.spec();
+    const media::ImageShape &s = plate.shape();
     const bool rgb = s.colourChannels() == 3;
     const bool sameAlpha = !s.hasAlpha || s.alpha == layout.alpha;
     const bool sameSpace = media::sameColourSpace(s.colourSpace, layout.colourSpace);

@@ -109,7 +109,7 @@ void writeImageAtomically(const std::string &finalPath, const media::Image &imag
 {
     AtomicFile file(finalPath, options.force);
     try {
-        auto writer = media::openWriter(file.tempPath(), finalPath, image.spec(), options.write);
+        auto writer = media::openWriter(file.tempPath(), finalPath, image.shape(), options.write);
         writer->write(image);
         writer->close();
     } catch (const media::MediaError &e) {

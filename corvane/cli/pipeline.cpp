@@ -224,8 +224,8 @@ std::string ImageFilesSink::name(int32_t frame) const
 
 void ImageFilesSink::write(int32_t frame, media::Image image)
 {
-    if (image.spec().hasAlpha && !alpha_) // the format keeps the colours alone
-        image = image.converted(image.spec().type, false, image.spec().alpha);
+    if (image.shape().hasAlpha && !alpha_) // the format keeps the colours alone
+        image = image.converted(image.shape().type, false, image.shape().alpha);
     writeImageAtomically(name(frame), image, options_);
 }
 

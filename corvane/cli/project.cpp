@@ -179,11 +179,11 @@ template <typename T, typename F> json trackToJson(const Track<T> &track, F form
     return keys;
 }
 
-PlateSpec plateFromJson(const json &plate, const std::string &projectDir)
+PlateSetup plateFromJson(const json &plate, const std::string &projectDir)
 {
     expect(plate.is_object(), plate, "plate", "an object");
     checkKeys(plate, "plate", {"image", "size", "color", "gradient"});
-    PlateSpec parsed;
+    PlateSetup parsed;
     if (const json *image = find(plate, "image")) {
         if (plate.size() > 1)
             fail("plate", "an image plate has no size, color or gradient of its own");

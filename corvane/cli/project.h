@@ -44,23 +44,23 @@ struct ProjectError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-struct PlateSpec {
+struct PlateSetup {
     std::string image;              // an input image, or empty for a generated plate
     PlateSize size{1280, 720};      // generated plate
     Rgb colour{0x1d, 0x2b, 0x53};   // generated plate, or the gradient's top
     std::optional<Rgb> gradientEnd; // bottom colour of a vertical gradient
-    bool operator==(const PlateSpec &) const = default;
+    bool operator==(const PlateSetup &) const = default;
 };
 
 // A layer of a project: its record and parameters, and the readable fields
 // that differ from the record, still to be applied through the dialog.
-struct ProjectLayer : LayerSpec {
+struct ProjectLayer : LayerSetup {
     TextChoice edits;
     bool operator==(const ProjectLayer &) const = default;
 };
 
 struct Project {
-    PlateSpec plate;
+    PlateSetup plate;
     bool draft = false;
     Downsample downsample;
     std::optional<FrameRange> frames;

@@ -195,7 +195,7 @@ void render(Shared &s, Filter &f, const uint32_t *in, uint32_t *out)
     Session &session = *s.session;
     auto it = std::find(s.layers.begin(), s.layers.end(), &f);
     if (it == s.layers.end()) {
-        session.addLayerFromDialog(choiceFor(f, session.defaultFace()), LayerSpec{});
+        session.addLayerFromDialog(choiceFor(f, session.defaultFace()), LayerSetup{});
         s.layers.push_back(&f);
         it = s.layers.end() - 1;
         f.retype = false;
@@ -214,20 +214,20 @@ void render(Shared &s, Filter &f, const uint32_t *in, uint32_t *out)
     tracks.colour.add(0, Rgb{channel(f.v.colour.r), channel(f.v.colour.g), channel(f.v.colour.b)}, "colour");
     session.setLayerParameters(index, f.v.composite, tracks);
 
-    corvane::media::ImageSpec spec;
-    spec.width = f.width;
-    spec.height = f.height;
-    spec.channels = 4;
-    spec.hasAlpha = true;
-    corvane::media::Image plate(spec);
+    corvane::media::ImageShape shape;
+    shape.width = f.width;
+    shape.height = f.height;
+    shape.channels = 4;
+    shape.hasAlpha = true;
+    corvane::media::Image plate(shape);
     if (in)
-        std::memcpy(plate.data(), in, spec.bytes());
+        std::memcpy(plate.data(), in, shape.bytes());
     Session::FrameSetup setup;
     setup.draft = f.v.draft;
     setup.fullWidth = f.width;
     setup.fullHeight = f.height;
     const corvane::media::Image image = session.renderOneLayer(index, plate, 0, setup);
-    std::memcpy(out, image.data(), spec.bytes());
+    std::memcpy(out, image.data(), shape.bytes());
 }
 
 template <typename T> T unit(T v, T fallback)

@@ -12,14 +12,15 @@ namespace corvane::media {
 // the file's layout and written once.
 class StillWriter : public ImageWriter {
 public:
-    StillWriter(std::string path, ImageSpec spec) : path_(std::move(path)), spec_(std::move(spec)) {}
+    StillWriter(std::string path, ImageShape shape) : path_(std::move(path)), shape_(std::move(shape)) {}
 
     void write(const Image &frame) final
     {
         if (written_)
             throw MediaError("cannot write \"" + path_ + "\": the file holds one frame");
-        const ImageSpec &s = frame.spec();
-        if (s.width != spec_.width || s.height != spec_.height || s.channels != spec_.channels || s.type != spec_.type)
+        const ImageShape &s = frame.shape();
+        if (s.width != shape_.width || s.height != shape_.height || s.channels != shape_.channels ||
+            s.type != shape_.type)
             throw MediaError("cannot write \"" + path_ + "\": the frame does not match the file's layout");
         writeStill(frame);
         written_ = true;
@@ -34,7 +35,7 @@ public:
 protected:
     virtual void writeStill(const Image &frame) = 0;
     std::string path_;
-    ImageSpec spec_;
+    ImageShape shape_;
 
 private:
     bool written_ = false;

@@ -162,10 +162,10 @@ int coefficientsOf(AVColorSpace space, int height)
     }
 }
 
-AVPixelFormat rgbFormat(const ImageSpec &spec)
+AVPixelFormat rgbFormat(const ImageShape &shape)
 {
-    const bool deep = spec.type == PixelType::UInt16;
-    if (spec.hasAlpha)
+    const bool deep = shape.type == PixelType::UInt16;
+    if (shape.hasAlpha)
         return deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA;
     return deep ? AV_PIX_FMT_RGB48 : AV_PIX_FMT_RGB24;
 }
@@ -225,18 +225,18 @@ public:
         const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(st->codecpar->format));
         if (!d || st->codecpar->width < 1 || st->codecpar->height < 1)
             fail("its video stream has no frame size or pixel format");
-        spec_.width = st->codecpar->width;
-        spec_.height = st->codecpar->height;
-        spec_.hasAlpha = (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
-        spec_.channels = spec_.hasAlpha ? 4 : 3;
-        spec_.type = d->comp[0].depth > 8 ? PixelType::UInt16 : PixelType::UInt8;
+        shape_.width = st->codecpar->width;
+        shape_.height = st->codecpar->height;
+        shape_.hasAlpha = (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+        shape_.channels = shape_.hasAlpha ? 4 : 3;
+        shape_.type = d->comp[0].depth > 8 ? PixelType::UInt16 : PixelType::UInt8;
         frames_ = st->nb_frames > 0 ? st->nb_frames : countFrames();
         if (frames_ < 1 || frames_ > INT32_MAX)
             fail("its video stream holds no frames");
         readTimecode();
     }
 
-    const ImageSpec &spec() const override { return spec_; }
+    const ImageShape &shape() const override { return shape_; }
     int32_t frameCount() const override { return static_cast<int32_t>(frames_); }
     FrameRate rate() const override { return {rate_.num, rate_.den}; }
     std::optional<int32_t> startTimecode() const override { return timecode_; }
@@ -328,13 +328,13 @@ private:
 
     Image toImage()
     {
-        if (frame_->width != spec_.width || frame_->height != spec_.height)
+        if (frame_->width != shape_.width || frame_->height != shape_.height)
             fail("its frame size changes within the clip");
-        Image image(spec_);
+        Image image(shape_);
         uint8_t *data[4] = {reinterpret_cast<uint8_t *>(image.data())};
-        const int stride[4] = {static_cast<int>(spec_.rowBytes())};
-        convert(scaler_, frame_.p, static_cast<AVPixelFormat>(frame_->format), data, stride, rgbFormat(spec_),
-                spec_.width, spec_.height, false, frame_->colorspace, frame_->color_range);
+        const int stride[4] = {static_cast<int>(shape_.rowBytes())};
+        convert(scaler_, frame_.p, static_cast<AVPixelFormat>(frame_->format), data, stride, rgbFormat(shape_),
+                shape_.width, shape_.height, false, frame_->colorspace, frame_->color_range);
         av_frame_unref(frame_.p);
         return image;
     }
@@ -362,7 +362,7 @@ private:
     int64_t frames_ = 0, next_ = 0;
     bool draining_ = false;
     std::optional<int32_t> timecode_;
-    ImageSpec spec_;
+    ImageShape shape_;
 };
 
 // What a writer encodes with, chosen once for the check and the writer.
@@ -373,7 +373,7 @@ struct Encoding {
     std::string words;
 };
 
-Encoding chooseEncoding(const std::string &formatPath, const ImageSpec &spec, const VideoOptions &o)
+Encoding chooseEncoding(const std::string &formatPath, const ImageShape &shape, const VideoOptions &o)
 {
     const std::string ext = lowerExtension(formatPath);
     const std::string what = "cannot write \"" + formatPath + "\": ";
@@ -383,7 +383,7 @@ Encoding chooseEncoding(const std::string &formatPath, const ImageSpec &spec, co
         throw MediaError(what + "the FFmpeg libraries write no " + ext + " files");
     // Text alone over nothing keeps its alpha in ProRes 4444, where the
     // container takes it; everything else is H.264, the one players all play.
-    const std::string name = !o.codec.empty() ? o.codec : spec.hasAlpha && ext != ".mp4" ? "prores_ks" : "libx264";
+    const std::string name = !o.codec.empty() ? o.codec : shape.hasAlpha && ext != ".mp4" ? "prores_ks" : "libx264";
     e.codec = avcodec_find_encoder_by_name(name.c_str());
     if (!e.codec)
         if (const AVCodecDescriptor *d = avcodec_descriptor_get_by_name(name.c_str()))
@@ -394,7 +394,7 @@ Encoding chooseEncoding(const std::string &formatPath, const ImageSpec &spec, co
     if (avformat_query_codec(e.container, e.codec->id, FF_COMPLIANCE_NORMAL) == 0)
         throw MediaError(what + std::string(e.container->long_name) + " files cannot hold " + e.codec->name +
                          " video; choose another --codec or container");
-    const bool alpha = spec.hasAlpha && name != "libx264";
+    const bool alpha = shape.hasAlpha && name != "libx264";
     const AVPixelFormat source = alpha ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGB48;
     if (name == "prores_ks")
         e.pixels = alpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV422P10LE;
@@ -407,10 +407,10 @@ Encoding chooseEncoding(const std::string &formatPath, const ImageSpec &spec, co
         throw MediaError(what + "the " + e.codec->name + " encoder names no pixel format");
     const AVPixFmtDescriptor *d = av_pix_fmt_desc_get(e.pixels);
     const int xStep = 1 << d->log2_chroma_w, yStep = 1 << d->log2_chroma_h;
-    if (spec.width % xStep || spec.height % yStep)
+    if (shape.width % xStep || shape.height % yStep)
         throw MediaError(what + e.codec->name + " in " + d->name + " takes frame sizes in steps of " +
                          std::to_string(xStep) + "x" + std::to_string(yStep) + ", and the frames are " +
-                         std::to_string(spec.width) + "x" + std::to_string(spec.height));
+                         std::to_string(shape.width) + "x" + std::to_string(shape.height));
     const AVClass *options = e.codec->priv_class;
     const bool hasCrf =
         options && av_opt_find(const_cast<AVClass **>(&options), "crf", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
@@ -431,19 +431,19 @@ Encoding chooseEncoding(const std::string &formatPath, const ImageSpec &spec, co
 
 class FfmpegWriter final : public ImageWriter {
 public:
-    FfmpegWriter(const std::string &path, const std::string &formatPath, const ImageSpec &spec,
+    FfmpegWriter(const std::string &path, const std::string &formatPath, const ImageShape &shape,
                  const VideoOptions &options)
-        : path_(path), what_("cannot write \"" + formatPath + "\": "), spec_(spec), options_(options)
+        : path_(path), what_("cannot write \"" + formatPath + "\": "), shape_(shape), options_(options)
     {
-        const Encoding e = chooseEncoding(formatPath, spec, options);
+        const Encoding e = chooseEncoding(formatPath, shape, options);
         if (int ret = avformat_alloc_output_context2(&out_.p, e.container, nullptr, path.c_str()); ret < 0)
             fail(ret);
         encoder_.p = avcodec_alloc_context3(e.codec);
         if (!encoder_.p)
             throw std::bad_alloc();
         AVCodecContext *c = encoder_.p;
-        c->width = spec.width;
-        c->height = spec.height;
+        c->width = shape.width;
+        c->height = shape.height;
         c->pix_fmt = e.pixels;
         c->time_base = AVRational{options.rate.den, options.rate.num};
         c->framerate = AVRational{options.rate.num, options.rate.den};
@@ -486,8 +486,8 @@ public:
     void write(const Image &image) override
     {
         throwIfCancelled();
-        const ImageSpec &s = image.spec();
-        if (s.width != spec_.width || s.height != spec_.height)
+        const ImageShape &s = image.shape();
+        if (s.width != shape_.width || s.height != shape_.height)
             throw MediaError(what_ + "the frame does not match the video's size");
         // The converter takes 8 or 16 bits, RGB or RGBA, straight.
         const bool deep = s.type != PixelType::UInt8;
@@ -502,9 +502,9 @@ public:
             fail(ret);
         AVFrame rgb{};
         rgb.data[0] = reinterpret_cast<uint8_t *>(const_cast<std::byte *>(source->data()));
-        rgb.linesize[0] = static_cast<int>(source->spec().rowBytes());
-        convert(scaler_, &rgb, rgbFormat(source->spec()), frame_->data, frame_->linesize, encoder_->pix_fmt,
-                spec_.width, spec_.height, true, encoder_->colorspace, encoder_->color_range);
+        rgb.linesize[0] = static_cast<int>(source->shape().rowBytes());
+        convert(scaler_, &rgb, rgbFormat(source->shape()), frame_->data, frame_->linesize, encoder_->pix_fmt,
+                shape_.width, shape_.height, true, encoder_->colorspace, encoder_->color_range);
         frame_->pts = frames_++;
         send(frame_.p);
     }
@@ -629,7 +629,7 @@ private:
     };
 
     std::string path_, what_;
-    ImageSpec spec_;
+    ImageShape shape_;
     VideoOptions options_;
     Output out_;
     CodecContext encoder_;
@@ -651,14 +651,14 @@ public:
     {
         return std::make_unique<FfmpegReader>(path);
     }
-    std::string check(const std::string &formatPath, const ImageSpec &spec, const VideoOptions &options) override
+    std::string check(const std::string &formatPath, const ImageShape &shape, const VideoOptions &options) override
     {
-        return chooseEncoding(formatPath, spec, options).words;
+        return chooseEncoding(formatPath, shape, options).words;
     }
     std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath,
-                                            const ImageSpec &spec, const VideoOptions &options) override
+                                            const ImageShape &shape, const VideoOptions &options) override
     {
-        return std::make_unique<FfmpegWriter>(path, formatPath, spec, options);
+        return std::make_unique<FfmpegWriter>(path, formatPath, shape, options);
     }
 };
 

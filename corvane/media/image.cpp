@@ -43,12 +43,12 @@ const char *alphaModeName(AlphaMode mode)
     return mode == AlphaMode::Straight ? "straight" : "premultiplied";
 }
 
-Image::Image(const ImageSpec &spec) : spec_(spec), data_(spec.bytes()) {}
+Image::Image(const ImageShape &shape) : shape_(shape), data_(shape.bytes()) {}
 
 float Image::get(int32_t x, int32_t y, int32_t c) const
 {
-    const std::byte *p = pixel(x, y) + static_cast<size_t>(c) * bytesPerChannel(spec_.type);
-    switch (spec_.type) {
+    const std::byte *p = pixel(x, y) + static_cast<size_t>(c) * bytesPerChannel(shape_.type);
+    switch (shape_.type) {
     case PixelType::UInt8:
         return static_cast<float>(std::to_integer<uint8_t>(*p)) / 255.0f;
     case PixelType::UInt16: {
@@ -72,8 +72,8 @@ float Image::get(int32_t x, int32_t y, int32_t c) const
 
 void Image::set(int32_t x, int32_t y, int32_t c, float value)
 {
-    std::byte *p = pixel(x, y) + static_cast<size_t>(c) * bytesPerChannel(spec_.type);
-    switch (spec_.type) {
+    std::byte *p = pixel(x, y) + static_cast<size_t>(c) * bytesPerChannel(shape_.type);
+    switch (shape_.type) {
     case PixelType::UInt8: {
         const float v = std::isnan(value) ? 0.0f : std::clamp(value, 0.0f, 1.0f);
         *p = static_cast<std::byte>(std::lround(v * 255.0f));
@@ -98,27 +98,27 @@ void Image::set(int32_t x, int32_t y, int32_t c, float value)
 
 bool Image::operator==(const Image &other) const
 {
-    const ImageSpec &a = spec_, &b = other.spec_;
+    const ImageShape &a = shape_, &b = other.shape_;
     return a.width == b.width && a.height == b.height && a.channels == b.channels && a.type == b.type &&
            a.hasAlpha == b.hasAlpha && a.alpha == b.alpha && a.colourSpace == b.colourSpace && data_ == other.data_;
 }
 
 Image Image::converted(PixelType type, bool withAlpha, AlphaMode alpha) const
 {
-    ImageSpec spec = spec_;
-    spec.type = type;
-    spec.channels = withAlpha ? 4 : 3;
-    spec.hasAlpha = withAlpha;
-    spec.alpha = alpha;
-    Image out(spec);
-    const int32_t colours = spec_.colourChannels();
+    ImageShape shape = shape_;
+    shape.type = type;
+    shape.channels = withAlpha ? 4 : 3;
+    shape.hasAlpha = withAlpha;
+    shape.alpha = alpha;
+    Image out(shape);
+    const int32_t colours = shape_.colourChannels();
     for (int32_t y = 0; y < height(); ++y)
         for (int32_t x = 0; x < width(); ++x) {
             float v[4];
             for (int32_t c = 0; c < 3; ++c)
                 v[c] = get(x, y, colours >= 3 ? c : 0);
-            v[3] = spec_.hasAlpha ? get(x, y, spec_.channels - 1) : 1.0f;
-            if (spec_.hasAlpha && spec_.alpha != alpha) {
+            v[3] = shape_.hasAlpha ? get(x, y, shape_.channels - 1) : 1.0f;
+            if (shape_.hasAlpha && shape_.alpha != alpha) {
                 if (alpha == AlphaMode::Premultiplied)
                     for (int32_t c = 0; c < 3; ++c)
                         v[c] *= v[3];
@@ -126,7 +126,7 @@ Image Image::converted(PixelType type, bool withAlpha, AlphaMode alpha) const
                     for (int32_t c = 0; c < 3; ++c)
                         v[c] /= v[3];
             }
-            for (int32_t c = 0; c < spec.channels; ++c)
+            for (int32_t c = 0; c < shape.channels; ++c)
                 out.set(x, y, c, v[c]);
         }
     return out;

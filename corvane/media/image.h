@@ -33,7 +33,7 @@ const char *alphaModeName(AlphaMode mode); // "straight" or "premultiplied"
 inline constexpr const char *kSrgb = "sRGB";
 inline constexpr const char *kLinear = "linear";
 
-struct ImageSpec {
+struct ImageShape {
     int32_t width = 0, height = 0;
     int32_t channels = 0; // 1 to 4
     PixelType type = PixelType::UInt8;
@@ -50,13 +50,13 @@ struct ImageSpec {
 class Image {
 public:
     Image() = default;
-    // Zero-filled pixels for `spec` (throws std::bad_alloc when they do not fit).
-    explicit Image(const ImageSpec &spec);
+    // Zero-filled pixels for `shape` (throws std::bad_alloc when they do not fit).
+    explicit Image(const ImageShape &shape);
 
-    const ImageSpec &spec() const { return spec_; }
-    int32_t width() const { return spec_.width; }
-    int32_t height() const { return spec_.height; }
-    int32_t channels() const { return spec_.channels; }
+    const ImageShape &shape() const { return shape_; }
+    int32_t width() const { return shape_.width; }
+    int32_t height() const { return shape_.height; }
+    int32_t channels() const { return shape_.channels; }
     bool empty() const { return data_.empty(); }
 
     std::byte *data() { return data_.data(); }
@@ -68,7 +68,7 @@ public:
     float get(int32_t x, int32_t y, int32_t c) const;
     void set(int32_t x, int32_t y, int32_t c, float value); // rounds and clamps for integer types
 
-    // Whether two images hold the same spec and the same bytes.
+    // Whether two images hold the same shape and the same bytes.
     bool operator==(const Image &other) const;
 
     // The same picture in another layout: pixel type, RGB or RGBA (grey
@@ -80,10 +80,10 @@ public:
 private:
     size_t offset(int32_t x, int32_t y) const
     {
-        return static_cast<size_t>(y) * spec_.rowBytes() + static_cast<size_t>(x) * spec_.pixelBytes();
+        return static_cast<size_t>(y) * shape_.rowBytes() + static_cast<size_t>(x) * shape_.pixelBytes();
     }
 
-    ImageSpec spec_;
+    ImageShape shape_;
     std::vector<std::byte> data_;
 };
 

@@ -135,13 +135,13 @@ std::unique_ptr<ImageReader> openReader(const std::string &path)
     return h.backend->openReader(path);
 }
 
-std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath, const ImageSpec &spec,
+std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath, const ImageShape &shape,
                                         const WriteOptions &options)
 {
     const std::string ext = lowerExtension(formatPath);
     if (pngBackend().format(ext))
-        return pngBackend().openWriter(path, ext, spec, options);
-    return heavyOrThrow("cannot write \"" + formatPath + "\"").openWriter(path, ext, spec, options);
+        return pngBackend().openWriter(path, ext, shape, options);
+    return heavyOrThrow("cannot write \"" + formatPath + "\"").openWriter(path, ext, shape, options);
 }
 
 bool sameColourSpace(const std::string &a, const std::string &b)
@@ -160,9 +160,9 @@ bool sameColourSpace(const std::string &a, const std::string &b)
 
 void convertColour(Image &image, const std::string &to)
 {
-    if (sameColourSpace(image.spec().colourSpace, to))
+    if (sameColourSpace(image.shape().colourSpace, to))
         return;
-    const std::string from = image.spec().colourSpace;
+    const std::string from = image.shape().colourSpace;
     Heavy &h = heavy();
     (h.backend ? *h.backend : pngBackend()).convertColour(image, from, to);
 }

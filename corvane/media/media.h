@@ -8,7 +8,7 @@
 // colour conversion is asked for; a program that only prints its version
 // never loads it. Builds without OpenImageIO have PNG only.
 //
-// A reader or writer handles a sequence of frames of one spec: a still
+// A reader or writer handles a sequence of frames of one shape: a still
 // image is a sequence of one. Every failure throws MediaError with a message
 // that names the file. Only regular files are read (see RegularFile).
 //
@@ -57,9 +57,9 @@ struct WriteOptions {
 class ImageReader {
 public:
     virtual ~ImageReader() = default;
-    // The spec of every frame: the file's own pixel type, channels, alpha
+    // The shape of every frame: the file's own pixel type, channels, alpha
     // mode and colour space.
-    virtual const ImageSpec &spec() const = 0;
+    virtual const ImageShape &shape() const = 0;
     virtual int32_t frameCount() const = 0; // 1 for a still image
     virtual Image read(int32_t frame) = 0;
 };
@@ -67,7 +67,7 @@ public:
 class ImageWriter {
 public:
     virtual ~ImageWriter() = default;
-    // Frames must have the spec the writer was opened with.
+    // Frames must have the shape the writer was opened with.
     virtual void write(const Image &frame) = 0;
     // Finishes the file; a writer not closed leaves an incomplete file.
     virtual void close() = 0;
@@ -81,7 +81,7 @@ public:
     virtual std::unique_ptr<ImageReader> openReader(const std::string &path) = 0;
     // Writes into `path` the format named by `extension`.
     virtual std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &extension,
-                                                    const ImageSpec &spec, const WriteOptions &options) = 0;
+                                                    const ImageShape &shape, const WriteOptions &options) = 0;
     // Converts the colour channels of `image` (float, RGB or RGBA, straight)
     // in place between two colour spaces; throws MediaError for names the
     // colour management does not know.
@@ -95,7 +95,7 @@ std::optional<FormatInfo> writeFormat(const std::string &path);
 std::unique_ptr<ImageReader> openReader(const std::string &path);
 // Opens `path` for writing in the format named by `formatPath`'s extension
 // (they differ when a file is written under a temporary name).
-std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath, const ImageSpec &spec,
+std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath, const ImageShape &shape,
                                         const WriteOptions &options = {});
 // Converts `image`'s colour channels from its colour space to `to` (the
 // image must be float); relabels it.

@@ -158,29 +158,30 @@ public:
         channels_ = std::clamp(s.nchannels, 0, 4);
         if (channels_ < 1)
             throw MediaError("cannot read image \"" + path + "\": it has no channels");
-        spec_.width = s.width;
-        spec_.height = s.height;
-        spec_.channels = channels_;
-        spec_.type = pixelType(s.format);
-        spec_.hasAlpha = s.alpha_channel >= 0 && s.alpha_channel == channels_ - 1 && channels_ != 3;
-        if (!spec_.hasAlpha && channels_ == 2)
-            spec_.hasAlpha = true; // grey and alpha, as two-channel files are
+        shape_.width = s.width;
+        shape_.height = s.height;
+        shape_.channels = channels_;
+        shape_.type = pixelType(s.format);
+        shape_.hasAlpha = s.alpha_channel >= 0 && s.alpha_channel == channels_ - 1 && channels_ != 3;
+        if (!shape_.hasAlpha && channels_ == 2)
+            shape_.hasAlpha = true; // grey and alpha, as two-channel files are
         const Convention c = conventionOf(in_->format_name());
-        spec_.alpha = s.get_int_attribute("oiio:UnassociatedAlpha", 0) ? AlphaMode::Straight : AlphaMode::Premultiplied;
-        if (!spec_.hasAlpha)
-            spec_.alpha = c.alpha;
-        spec_.colourSpace = s.get_string_attribute("oiio:ColorSpace", *c.colourSpace ? c.colourSpace : kSrgb);
+        shape_.alpha =
+            s.get_int_attribute("oiio:UnassociatedAlpha", 0) ? AlphaMode::Straight : AlphaMode::Premultiplied;
+        if (!shape_.hasAlpha)
+            shape_.alpha = c.alpha;
+        shape_.colourSpace = s.get_string_attribute("oiio:ColorSpace", *c.colourSpace ? c.colourSpace : kSrgb);
     }
 
-    const ImageSpec &spec() const override { return spec_; }
+    const ImageShape &shape() const override { return shape_; }
     int32_t frameCount() const override { return 1; }
 
     Image read(int32_t frame) override
     {
         if (frame != 0)
             throw MediaError("cannot read image \"" + path_ + "\": it holds one frame");
-        Image image(spec_);
-        const bool ok = in_->read_image(0, 0, 0, channels_, typeDesc(spec_.type), image.data(), OIIO::AutoStride,
+        Image image(shape_);
+        const bool ok = in_->read_image(0, 0, 0, channels_, typeDesc(shape_.type), image.data(), OIIO::AutoStride,
                                         OIIO::AutoStride, OIIO::AutoStride, stopWhenCancelled);
         throwIfCancelled(); // a stopped read reports success
         if (!ok)
@@ -192,7 +193,7 @@ private:
     std::string path_;
     std::unique_ptr<OIIO::ImageInput> in_;
     int channels_ = 0;
-    ImageSpec spec_;
+    ImageShape shape_;
 };
 
 // A file in memory that the image library opens by name.
@@ -223,16 +224,16 @@ struct MemoryFile {
 
 class OiioWriter final : public StillWriter {
 public:
-    OiioWriter(const std::string &path, const std::string &extension, const ImageSpec &spec,
+    OiioWriter(const std::string &path, const std::string &extension, const ImageShape &shape,
                const WriteOptions &options)
-        : StillWriter(path, spec), extension_(extension), options_(options)
+        : StillWriter(path, shape), extension_(extension), options_(options)
     {
     }
 
 private:
     void writeStill(const Image &frame) override
     {
-        const ImageSpec &s = frame.spec();
+        const ImageShape &s = frame.shape();
         auto out = OIIO::ImageOutput::create(extension_.substr(1));
         if (!out)
             throw MediaError("cannot write \"" + path_ + "\": " + globalError("unknown image format"));
@@ -262,8 +263,8 @@ private:
     {
         try {
             OiioReader back(encoded, format);
-            const ImageSpec &s = back.spec();
-            if (s.width != spec_.width || s.height != spec_.height)
+            const ImageShape &s = back.shape();
+            if (s.width != shape_.width || s.height != shape_.height)
                 throw MediaError("it reads back as " + std::to_string(s.width) + "x" + std::to_string(s.height));
             back.read(0);
         } catch (const MediaError &e) {
@@ -301,14 +302,14 @@ public:
     }
 
     std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &extension,
-                                            const ImageSpec &spec, const WriteOptions &options) override
+                                            const ImageShape &shape, const WriteOptions &options) override
     {
-        return std::make_unique<OiioWriter>(path, extension, spec, options);
+        return std::make_unique<OiioWriter>(path, extension, shape, options);
     }
 
     void convertColour(Image &image, const std::string &from, const std::string &to) override
     {
-        ImageSpec s = image.spec();
+        ImageShape s = image.shape();
         if (s.type != PixelType::Float)
             throw MediaError("colour conversion needs float pixels");
         OIIO::ImageSpec format(s.width, s.height, s.channels, OIIO::TypeDesc::FLOAT);

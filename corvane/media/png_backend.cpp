@@ -97,7 +97,7 @@ struct WriteState {
 
 // The header, with the transformations that give 8 or 16 bits a channel
 // in the file's own channel layout. Returns false on a libpng error.
-bool readHeader(ReadState &s, PngFailure &failure, ImageSpec &spec)
+bool readHeader(ReadState &s, PngFailure &failure, ImageShape &shape)
 {
     if (setjmp(png_jmpbuf(s.png)))
         return false;
@@ -115,13 +115,13 @@ bool readHeader(ReadState &s, PngFailure &failure, ImageSpec &spec)
         png_set_swap(s.png); // the file is big-endian; memory is native
     s.passes = png_set_interlace_handling(s.png);
     png_read_update_info(s.png, s.info);
-    spec.width = static_cast<int32_t>(png_get_image_width(s.png, s.info));
-    spec.height = static_cast<int32_t>(png_get_image_height(s.png, s.info));
-    spec.channels = png_get_channels(s.png, s.info);
-    spec.type = png_get_bit_depth(s.png, s.info) == 16 ? PixelType::UInt16 : PixelType::UInt8;
-    spec.hasAlpha = (png_get_color_type(s.png, s.info) & PNG_COLOR_MASK_ALPHA) != 0;
-    spec.alpha = AlphaMode::Straight;
-    spec.colourSpace = kSrgb;
+    shape.width = static_cast<int32_t>(png_get_image_width(s.png, s.info));
+    shape.height = static_cast<int32_t>(png_get_image_height(s.png, s.info));
+    shape.channels = png_get_channels(s.png, s.info);
+    shape.type = png_get_bit_depth(s.png, s.info) == 16 ? PixelType::UInt16 : PixelType::UInt8;
+    shape.hasAlpha = (png_get_color_type(s.png, s.info) & PNG_COLOR_MASK_ALPHA) != 0;
+    shape.alpha = AlphaMode::Straight;
+    shape.colourSpace = kSrgb;
     (void)failure;
     return true;
 }
@@ -159,11 +159,11 @@ public:
         if (!s_.info)
             throw std::bad_alloc();
         png_set_sig_bytes(s_.png, 8);
-        if (!readHeader(s_, failure_, spec_))
+        if (!readHeader(s_, failure_, shape_))
             throw MediaError("cannot read image \"" + path + "\": " + failure_.message);
     }
 
-    const ImageSpec &spec() const override { return spec_; }
+    const ImageShape &shape() const override { return shape_; }
     int32_t frameCount() const override { return 1; }
 
     Image read(int32_t frame) override
@@ -171,9 +171,9 @@ public:
         if (frame != 0 || done_)
             throw MediaError("cannot read image \"" + path_ + "\": a PNG file holds one frame");
         done_ = true;
-        Image image(spec_);
-        std::vector<png_bytep> rows(static_cast<size_t>(spec_.height));
-        for (int32_t y = 0; y < spec_.height; ++y)
+        Image image(shape_);
+        std::vector<png_bytep> rows(static_cast<size_t>(shape_.height));
+        for (int32_t y = 0; y < shape_.height; ++y)
             rows[static_cast<size_t>(y)] = reinterpret_cast<png_bytep>(image.pixel(0, y));
         const Rows result = readRows(s_, rows);
         if (result == Rows::Cancelled)
@@ -187,7 +187,7 @@ private:
     std::string path_;
     ReadState s_;
     PngFailure failure_;
-    ImageSpec spec_;
+    ImageShape shape_;
     bool done_ = false;
 };
 
@@ -195,13 +195,13 @@ Rows encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
 {
     if (setjmp(png_jmpbuf(s.png)))
         return Rows::Failed;
-    const ImageSpec &spec = image.spec();
+    const ImageShape &shape = image.shape();
     png_set_write_fn(s.png, &out, writeToMemory, flushMemory);
-    const int grey = spec.colourChannels() == 1;
+    const int grey = shape.colourChannels() == 1;
     const int colourType =
-        (grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (spec.hasAlpha ? PNG_COLOR_MASK_ALPHA : 0);
-    png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height),
-                 spec.type == PixelType::UInt16 ? 16 : 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+        (grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (shape.hasAlpha ? PNG_COLOR_MASK_ALPHA : 0);
+    png_set_IHDR(s.png, s.info, static_cast<png_uint_32>(shape.width), static_cast<png_uint_32>(shape.height),
+                 shape.type == PixelType::UInt16 ? 16 : 8, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (compression >= 0) {
         png_set_compression_level(s.png, compression);
@@ -211,9 +211,9 @@ Rows encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
     }
     png_set_sRGB(s.png, s.info, PNG_sRGB_INTENT_PERCEPTUAL);
     png_write_info(s.png, s.info);
-    if (spec.type == PixelType::UInt16)
+    if (shape.type == PixelType::UInt16)
         png_set_swap(s.png);
-    for (int32_t y = 0; y < spec.height; ++y) {
+    for (int32_t y = 0; y < shape.height; ++y) {
         if (y % kBandRows == 0 && cancelFlag().load())
             return Rows::Cancelled;
         png_write_row(s.png, reinterpret_cast<png_const_bytep>(image.pixel(0, y)));
@@ -224,17 +224,17 @@ Rows encode(WriteState &s, const Image &image, int compression, MemoryOut &out)
 
 class PngWriter final : public StillWriter {
 public:
-    PngWriter(const std::string &path, const ImageSpec &spec, const WriteOptions &options)
-        : StillWriter(path, spec), options_(options)
+    PngWriter(const std::string &path, const ImageShape &shape, const WriteOptions &options)
+        : StillWriter(path, shape), options_(options)
     {
     }
 
 private:
     void writeStill(const Image &frame) override
     {
-        if (frame.spec().type != PixelType::UInt8 && frame.spec().type != PixelType::UInt16)
+        if (frame.shape().type != PixelType::UInt8 && frame.shape().type != PixelType::UInt16)
             throw MediaError("cannot write \"" + path_ + "\": PNG holds 8 or 16 bits a channel, not " +
-                             pixelTypeName(frame.spec().type));
+                             pixelTypeName(frame.shape().type));
         WriteState state;
         PngFailure failure;
         state.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
@@ -265,10 +265,10 @@ public:
     {
         return std::make_unique<PngReader>(path);
     }
-    std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &, const ImageSpec &spec,
+    std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &, const ImageShape &shape,
                                             const WriteOptions &options) override
     {
-        return std::make_unique<PngWriter>(path, spec, options);
+        return std::make_unique<PngWriter>(path, shape, options);
     }
     void convertColour(Image &, const std::string &from, const std::string &to) override
     {

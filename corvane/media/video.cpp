@@ -59,15 +59,15 @@ std::unique_ptr<VideoReader> openVideoReader(const std::string &path)
     return video("cannot read video \"" + path + "\"").openReader(path);
 }
 
-std::string checkVideoOutput(const std::string &formatPath, const ImageSpec &spec, const VideoOptions &options)
+std::string checkVideoOutput(const std::string &formatPath, const ImageShape &shape, const VideoOptions &options)
 {
-    return video("cannot write \"" + formatPath + "\"").check(formatPath, spec, options);
+    return video("cannot write \"" + formatPath + "\"").check(formatPath, shape, options);
 }
 
 std::unique_ptr<ImageWriter> openVideoWriter(const std::string &path, const std::string &formatPath,
-                                             const ImageSpec &spec, const VideoOptions &options)
+                                             const ImageShape &shape, const VideoOptions &options)
 {
-    return video("cannot write \"" + formatPath + "\"").openWriter(path, formatPath, spec, options);
+    return video("cannot write \"" + formatPath + "\"").openWriter(path, formatPath, shape, options);
 }
 
 } // namespace corvane::media

@@ -51,19 +51,19 @@ std::unique_ptr<VideoReader> openVideoReader(const std::string &path);
 // Checks, before any frame, what openVideoWriter would refuse (an unknown
 // codec, a frame size the codec cannot take); returns the encoding in
 // words, e.g. "H.264 (libx264, yuv420p)".
-std::string checkVideoOutput(const std::string &formatPath, const ImageSpec &spec, const VideoOptions &options);
+std::string checkVideoOutput(const std::string &formatPath, const ImageShape &shape, const VideoOptions &options);
 // Writes the video into `path` in the container `formatPath` names.
 std::unique_ptr<ImageWriter> openVideoWriter(const std::string &path, const std::string &formatPath,
-                                             const ImageSpec &spec, const VideoOptions &options);
+                                             const ImageShape &shape, const VideoOptions &options);
 
 // The interface the video plug-in exports.
 class VideoBackend {
 public:
     virtual ~VideoBackend() = default;
     virtual std::unique_ptr<VideoReader> openReader(const std::string &path) = 0;
-    virtual std::string check(const std::string &formatPath, const ImageSpec &spec, const VideoOptions &options) = 0;
+    virtual std::string check(const std::string &formatPath, const ImageShape &shape, const VideoOptions &options) = 0;
     virtual std::unique_ptr<ImageWriter> openWriter(const std::string &path, const std::string &formatPath,
-                                                    const ImageSpec &spec, const VideoOptions &options) = 0;
+                                                    const ImageShape &shape, const VideoOptions &options) = 0;
 };
 
 } // namespace corvane::media

@@ -6,12 +6,12 @@ namespace media = corvane::media;
 
 void compositeText(media::Image &plate, const corvane::World &text, TextColour colour)
 {
-    const media::ImageSpec &spec = plate.spec();
-    const bool premultiplied = spec.hasAlpha && spec.alpha == media::AlphaMode::Premultiplied;
-    const int32_t a = spec.hasAlpha ? spec.channels - 1 : -1;
-    for (int32_t y = 0; y < spec.height; ++y) {
+    const media::ImageShape &shape = plate.shape();
+    const bool premultiplied = shape.hasAlpha && shape.alpha == media::AlphaMode::Premultiplied;
+    const int32_t a = shape.hasAlpha ? shape.channels - 1 : -1;
+    for (int32_t y = 0; y < shape.height; ++y) {
         const HostPixel *row = text.row(y);
-        for (int32_t x = 0; x < spec.width; ++x) {
+        for (int32_t x = 0; x < shape.width; ++x) {
             const uint8_t coverage = row[x].alpha;
             if (coverage == 0)
                 continue;
@@ -38,14 +38,14 @@ void compositeText(media::Image &plate, const corvane::World &text, TextColour c
     }
 }
 
-media::Image textAlone(const corvane::World &text, TextColour colour, const media::ImageSpec &spec)
+media::Image textAlone(const corvane::World &text, TextColour colour, const media::ImageShape &shape)
 {
-    media::Image out(spec);
-    const bool premultiplied = spec.alpha == media::AlphaMode::Premultiplied;
-    const int32_t a = spec.channels - 1;
-    for (int32_t y = 0; y < spec.height; ++y) {
+    media::Image out(shape);
+    const bool premultiplied = shape.alpha == media::AlphaMode::Premultiplied;
+    const int32_t a = shape.channels - 1;
+    for (int32_t y = 0; y < shape.height; ++y) {
         const HostPixel *row = text.row(y);
-        for (int32_t x = 0; x < spec.width; ++x) {
+        for (int32_t x = 0; x < shape.width; ++x) {
             if (row[x].alpha == 0)
                 continue;
             const float b = row[x].alpha / 255.0f;

@@ -26,8 +26,8 @@ using TextColour = std::array<float, 3>;
 // over `plate` (RGB or RGBA) in place.
 void compositeText(corvane::media::Image &plate, const corvane::World &text, TextColour colour);
 
-// The text alone over transparent black, laid out as `spec` (which has
+// The text alone over transparent black, laid out as `shape` (which has
 // alpha).
-corvane::media::Image textAlone(const corvane::World &text, TextColour colour, const corvane::media::ImageSpec &spec);
+corvane::media::Image textAlone(const corvane::World &text, TextColour colour, const corvane::media::ImageShape &shape);
 
 } // namespace quillomark

@@ -9,11 +9,11 @@
 
 namespace quillomark {
 
-struct LayerSpec {
+struct LayerSetup {
     std::vector<uint8_t> record; // stored (big-endian) settings record
     bool composite = false;      // Composite On Original
     Tracks tracks;
-    bool operator==(const LayerSpec &) const = default;
+    bool operator==(const LayerSetup &) const = default;
 };
 
 } // namespace quillomark

@@ -268,12 +268,12 @@ std::vector<uint8_t> Session::runOptions(corvane::Instance &instance, const Text
     return record;
 }
 
-void Session::addLayerFromDialog(const TextChoice &choice, const LayerSpec &given)
+void Session::addLayerFromDialog(const TextChoice &choice, const LayerSetup &given)
 {
     corvane::Instance &instance = host_.newInstance();
     if (const int32_t r = instance.setup())
         throw ModuleError("instance setup failed", r, host_.message());
-    LayerSpec layer = given;
+    LayerSetup layer = given;
     layer.record = runOptions(instance, choice, true, "");
     instances_.push_back(&instance);
     layers_.push_back(std::move(layer));
@@ -293,7 +293,7 @@ void Session::editLayer(size_t index, const TextChoice &choice)
 
 void Session::setLayerParameters(size_t index, bool composite, const Tracks &tracks)
 {
-    LayerSpec &layer = layers_.at(index);
+    LayerSetup &layer = layers_.at(index);
     layer.composite = composite;
     layer.tracks = tracks;
 }
@@ -305,7 +305,7 @@ void Session::removeLayer(size_t index)
     layers_.erase(layers_.begin() + static_cast<ptrdiff_t>(index));
 }
 
-void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)
+void Session::addLayerFromRecord(const LayerSetup &given, int32_t layerNumber)
 {
     const std::string what = "layer " + std::to_string(layerNumber);
     corvane::Instance &instance = host_.newInstance();
@@ -318,7 +318,7 @@ void Session::addLayerFromRecord(const LayerSpec &given, int32_t layerNumber)
     if (const int32_t r = instance.resetup())
         throw ModuleError(what + ": the module refused the project's settings record", r, host_.message());
 
-    LayerSpec layer = given;
+    LayerSetup layer = given;
     layer.record = instance.storedRecord();
     if (layer.record != given.record)
         warn_(what + ": the module replaced the project's settings record with a blank one (the record is from "
@@ -340,7 +340,7 @@ void Session::checkFont(const std::vector<uint8_t> &record, int32_t layerNumber)
               "\" is not installed; drawing with \"" + defaultFace() + "\"");
 }
 
-corvane::RenderSettings Session::settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const
+corvane::RenderSettings Session::settingsFor(const LayerSetup &layer, int32_t frame, const FrameSetup &setup) const
 {
     corvane::RenderSettings s = host_.defaultSettings();
     if (!layer.tracks.size.empty())
@@ -417,10 +417,10 @@ template <int32_t Channels> void fromWorld(const corvane::World &world, media::I
     }
 }
 
-media::Image imageOf(const corvane::World &world, const media::ImageSpec &spec)
+media::Image imageOf(const corvane::World &world, const media::ImageShape &shape)
 {
-    media::Image out(spec);
-    if (spec.hasAlpha)
+    media::Image out(shape);
+    if (shape.hasAlpha)
         fromWorld<4>(world, out);
     else
         fromWorld<3>(world, out);
@@ -429,7 +429,7 @@ media::Image imageOf(const corvane::World &world, const media::ImageSpec &spec)
 
 } // namespace
 
-uint64_t Session::bytesToRender(const media::ImageSpec &plate, size_t layers)
+uint64_t Session::bytesToRender(const media::ImageShape &plate, size_t layers)
 {
     const uint64_t pixels = static_cast<uint64_t>(plate.width) * static_cast<uint64_t>(plate.height);
     // Three host worlds (input, output, the text), the plate, its copy in
@@ -475,17 +475,17 @@ media::Image Session::renderOneLayer(size_t index, const media::Image &plate, in
 media::Image Session::renderLayers(size_t first, size_t last, const media::Image &plate, int32_t frame,
                                    const FrameSetup &setup)
 {
-    media::ImageSpec spec = plate.spec();
+    media::ImageShape shape = plate.shape();
     const bool alone =
         std::any_of(layers_.begin() + static_cast<ptrdiff_t>(first), layers_.begin() + static_cast<ptrdiff_t>(last),
-                    [](const LayerSpec &l) { return !l.composite; });
-    if (alone && !spec.hasAlpha) {
+                    [](const LayerSetup &l) { return !l.composite; });
+    if (alone && !shape.hasAlpha) {
         // Text drawn alone needs somewhere to put its transparency.
-        spec.hasAlpha = true;
-        spec.channels = 4;
+        shape.hasAlpha = true;
+        shape.channels = 4;
     }
 
-    const bool eightBit = spec.type == media::PixelType::UInt8 && spec.alpha == media::AlphaMode::Straight;
+    const bool eightBit = shape.type == media::PixelType::UInt8 && shape.alpha == media::AlphaMode::Straight;
     if (eightBit) {
         // The module's own compositing, byte for byte.
         const bool resized = plateWorld_.width() != plate.width() || plateWorld_.height() != plate.height();
@@ -499,13 +499,13 @@ media::Image Session::renderLayers(size_t first, size_t last, const media::Image
             renderLayer(i, frame, setup, *input, output, layers_[i].composite);
             input = &output;
         }
-        return imageOf(*input, spec);
+        return imageOf(*input, shape);
     }
 
     // Deeper plates: the module draws each layer's text alone; it is laid
     // over the plate here, in the plate's precision.
     media::Image current =
-        plate.spec().hasAlpha == spec.hasAlpha ? plate : plate.converted(spec.type, spec.hasAlpha, spec.alpha);
+        plate.shape().hasAlpha == shape.hasAlpha ? plate : plate.converted(shape.type, shape.hasAlpha, shape.alpha);
     for (size_t i = first; i < last; ++i) {
         corvane::World input(plate.width(), plate.height()), text(plate.width(), plate.height());
         renderLayer(i, frame, setup, input, text, false);
@@ -516,7 +516,7 @@ media::Image Session::renderLayers(size_t first, size_t last, const media::Image
         if (layers_[i].composite)
             compositeText(current, text, colour);
         else
-            current = textAlone(text, colour, spec);
+            current = textAlone(text, colour, shape);
     }
     return current;
 }

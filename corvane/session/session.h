@@ -76,15 +76,15 @@ public:
     // A new layer whose record the options dialog fills. Warns about an
     // unknown font (naming the one used instead) and about text the dialog
     // cut short.
-    void addLayerFromDialog(const TextChoice &choice, const LayerSpec &given);
+    void addLayerFromDialog(const TextChoice &choice, const LayerSetup &given);
     // A layer from a stored record, presented to the module through
     // instance re-setup; throws ModuleError with the module's message when
     // it refuses the record, std::runtime_error when it is not a record.
-    void addLayerFromRecord(const LayerSpec &given, int32_t layerNumber);
+    void addLayerFromRecord(const LayerSetup &given, int32_t layerNumber);
     // Sets an added layer's text options through its options dialog, as
     // for a new layer; the module's message when it refuses the record.
     void editLayer(size_t index, const TextChoice &choice);
-    const std::vector<LayerSpec> &layers() const { return layers_; }
+    const std::vector<LayerSetup> &layers() const { return layers_; }
     // Replaces a layer's host parameters; its record stays. Throws
     // std::out_of_range for an index past the last layer, as removeLayer.
     void setLayerParameters(size_t index, bool composite, const Tracks &tracks);
@@ -121,12 +121,12 @@ public:
     corvane::media::Image renderOneLayer(size_t index, const corvane::media::Image &plate, int32_t frame,
                                          const FrameSetup &setup);
 
-    // About how many bytes of memory rendering a plate of `spec` takes
+    // About how many bytes of memory rendering a plate of `shape` takes
     // (its worlds and images), to refuse what cannot fit before starting.
-    static uint64_t bytesToRender(const corvane::media::ImageSpec &plate, size_t layers);
+    static uint64_t bytesToRender(const corvane::media::ImageShape &plate, size_t layers);
 
     // The host settings one layer gets at one frame (exposed for tests).
-    corvane::RenderSettings settingsFor(const LayerSpec &layer, int32_t frame, const FrameSetup &setup) const;
+    corvane::RenderSettings settingsFor(const LayerSetup &layer, int32_t frame, const FrameSetup &setup) const;
 
     // Asks the render in progress to stop at the module's next cancel check
     // and every later one to stop at once. Safe to call from a signal handler.
@@ -147,7 +147,7 @@ private:
     corvane::Host host_;
     Warn warn_;
     std::vector<corvane::Instance *> instances_;
-    std::vector<LayerSpec> layers_;
+    std::vector<LayerSetup> layers_;
     std::atomic<bool> cancelled_{false};
     // The last 8-bit plate as a world, kept for FrameSetup::samePlate, and
     // the layers' outputs (each layer's is the next one's input). Frame after

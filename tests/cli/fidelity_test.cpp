@@ -34,9 +34,9 @@ std::vector<std::string> filesIn(const std::string &dir)
 
 media::Image rgbPlate(int32_t w, int32_t h, media::PixelType type, const std::string &space)
 {
-    media::ImageSpec spec;
-    spec.width = w, spec.height = h, spec.channels = 3, spec.type = type, spec.colourSpace = space;
-    return media::Image(spec);
+    media::ImageShape shape;
+    shape.width = w, shape.height = h, shape.channels = 3, shape.type = type, shape.colourSpace = space;
+    return media::Image(shape);
 }
 
 // --------------------------------------------------------------------------
@@ -81,7 +81,7 @@ TEST_P(DeepPlateTest, UntouchedPixelsPassAndTextMatchesTheModule)
     run({"--input", path("plate8.png"), "-o", path("alone.png")});
 
     const media::Image result = media::readImage(out);
-    ASSERT_EQ(result.spec().type, row.type) << "the plate's precision is kept";
+    ASSERT_EQ(result.shape().type, row.type) << "the plate's precision is kept";
     ASSERT_EQ(result.channels(), 3) << "RGB in, RGB out";
     const RgbaImage ref = readImage(path("ref.png")), alone = readImage(path("alone.png"));
     int64_t untouched = 0, covered = 0;
@@ -91,7 +91,7 @@ TEST_P(DeepPlateTest, UntouchedPixelsPassAndTextMatchesTheModule)
             const uint8_t coverage = alone.pixel(x, y)[3];
             if (coverage == 0) {
                 ++untouched;
-                ASSERT_EQ(std::memcmp(result.pixel(x, y), plate.pixel(x, y), result.spec().pixelBytes()), 0);
+                ASSERT_EQ(std::memcmp(result.pixel(x, y), plate.pixel(x, y), result.shape().pixelBytes()), 0);
                 continue;
             }
             ++covered;
@@ -171,7 +171,7 @@ std::string noisePlate(const std::string &path)
 {
     media::Image plate = rgbPlate(1280, 720, media::PixelType::UInt8, media::kSrgb);
     std::mt19937 random(7);
-    for (size_t i = 0; i < plate.spec().bytes(); ++i)
+    for (size_t i = 0; i < plate.shape().bytes(); ++i)
         plate.data()[i] = static_cast<std::byte>(random());
     writeImageAtomically(path, plate, {});
     return path;
@@ -303,7 +303,7 @@ class UnreadableTest : public CliTest, public ::testing::WithParamInterface<Unre
 std::string cutPlate(const CliTest &t, const std::string &ext, media::PixelType type)
 {
     media::Image plate = rgbPlate(640, 64, type, ext == ".exr" ? media::kLinear : media::kSrgb);
-    for (size_t i = 0; i < plate.spec().bytes(); ++i)
+    for (size_t i = 0; i < plate.shape().bytes(); ++i)
         plate.data()[i] = static_cast<std::byte>(i * 7919 % 251);
     writeImageAtomically(t.path("whole" + ext), plate, {});
     const std::string bytes = slurp(t.path("whole" + ext));

@@ -28,13 +28,13 @@ protected:
     // Frames 1-10 of a flat plate whose red channel tells the frame.
     void writePlates(const std::string &prefix)
     {
-        media::ImageSpec spec{.width = 96, .height = 48, .channels = 3};
-        spec.type = QM_CLI_ALL_FORMATS ? media::PixelType::Half : media::PixelType::UInt8;
-        spec.colourSpace = QM_CLI_ALL_FORMATS ? media::kLinear : media::kSrgb;
+        media::ImageShape shape{.width = 96, .height = 48, .channels = 3};
+        shape.type = QM_CLI_ALL_FORMATS ? media::PixelType::Half : media::PixelType::UInt8;
+        shape.colourSpace = QM_CLI_ALL_FORMATS ? media::kLinear : media::kSrgb;
         for (int f = 1; f <= 10; ++f) {
-            media::Image plate(spec);
-            for (int32_t y = 0; y < spec.height; ++y)
-                for (int32_t x = 0; x < spec.width; ++x)
+            media::Image plate(shape);
+            for (int32_t y = 0; y < shape.height; ++y)
+                for (int32_t x = 0; x < shape.width; ++x)
                     plate.set(x, y, 0, redOf(f));
             quillomark::writeImageAtomically(path(prefix + frameDigits(f) + kExt), plate, {});
         }
@@ -157,7 +157,7 @@ TEST_F(FootageTest, TextAloneKeepsItsAlphaInAMov)
     const RunResult r = with({"--frames", "1-2", "-o", path("alpha.mov")});
     ASSERT_EQ(r.status, 0) << r.err;
     auto clip = media::openVideoReader(path("alpha.mov"));
-    ASSERT_TRUE(clip->spec().hasAlpha);
+    ASSERT_TRUE(clip->shape().hasAlpha);
     const media::Image got = clip->read(1);
     const media::Image want = media::readImage(path("still.png"));
     float worst = 0;

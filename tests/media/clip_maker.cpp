@@ -51,26 +51,26 @@ uint8_t greyOf(int frame)
     return static_cast<uint8_t>(20 + 20 * frame);
 }
 
-void makeClip(const std::string &path, const ClipSpec &spec)
+void makeClip(const std::string &path, const ClipSetup &shape)
 {
     AVFormatContext *out = nullptr;
     av_log_set_level(AV_LOG_ERROR);
     check(avformat_alloc_output_context2(&out, nullptr, nullptr, path.c_str()), "choosing the container");
     AVStream *vs = nullptr, *as = nullptr;
     AVCodecContext *v = openEncoder("libx264", out, &vs);
-    v->width = spec.width;
-    v->height = spec.height;
+    v->width = shape.width;
+    v->height = shape.height;
     v->pix_fmt = AV_PIX_FMT_YUV420P;
-    v->time_base = {spec.rateDen, spec.rateNum};
-    v->framerate = {spec.rateNum, spec.rateDen};
+    v->time_base = {shape.rateDen, shape.rateNum};
+    v->framerate = {shape.rateNum, shape.rateDen};
     check(avcodec_open2(v, v->codec, nullptr), "opening H.264");
     check(avcodec_parameters_from_context(vs->codecpar, v), "describing the video");
     vs->time_base = v->time_base;
     vs->avg_frame_rate = v->framerate;
-    if (!spec.timecode.empty())
-        av_dict_set(&out->metadata, "timecode", spec.timecode.c_str(), 0);
+    if (!shape.timecode.empty())
+        av_dict_set(&out->metadata, "timecode", shape.timecode.c_str(), 0);
     AVCodecContext *a = nullptr;
-    if (spec.audio) {
+    if (shape.audio) {
         a = openEncoder("aac", out, &as);
         a->sample_fmt = AV_SAMPLE_FMT_FLTP;
         a->sample_rate = 48000;
@@ -88,11 +88,11 @@ void makeClip(const std::string &path, const ClipSpec &spec)
     f->width = v->width;
     f->height = v->height;
     check(av_frame_get_buffer(f, 0), "allocating a frame");
-    for (int i = 0; i < spec.frames; ++i) {
+    for (int i = 0; i < shape.frames; ++i) {
         check(av_frame_make_writable(f), "a writable frame");
         for (int p = 0; p < 3; ++p)
-            for (int y = 0; y < (p ? spec.height / 2 : spec.height); ++y)
-                std::fill_n(f->data[p] + y * f->linesize[p], p ? spec.width / 2 : spec.width,
+            for (int y = 0; y < (p ? shape.height / 2 : shape.height); ++y)
+                std::fill_n(f->data[p] + y * f->linesize[p], p ? shape.width / 2 : shape.width,
                             p ? uint8_t{128} : static_cast<uint8_t>(16 + greyOf(i) * 219 / 255));
         f->pts = i;
         encode(out, v, vs, f);
@@ -101,7 +101,7 @@ void makeClip(const std::string &path, const ClipSpec &spec)
     av_frame_free(&f);
 
     if (a) {
-        const int64_t samples = int64_t{48000} * spec.frames * spec.rateDen / spec.rateNum;
+        const int64_t samples = int64_t{48000} * shape.frames * shape.rateDen / shape.rateNum;
         AVFrame *s = av_frame_alloc();
         for (int64_t done = 0; done < samples; done += a->frame_size) {
             s->format = a->sample_fmt;

@@ -9,14 +9,14 @@
 
 namespace cliptest {
 
-struct ClipSpec {
+struct ClipSetup {
     int width = 64, height = 48, frames = 10;
     int rateNum = 25, rateDen = 1;
     bool audio = true;
     std::string timecode{}; // "HH:MM:SS:FF"; empty: none
 };
 
-void makeClip(const std::string &path, const ClipSpec &spec);
+void makeClip(const std::string &path, const ClipSetup &shape);
 uint8_t greyOf(int frame); // the level frame `frame` (from 0) is made with
 
 // What the tests compare in a written clip.

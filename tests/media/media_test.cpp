@@ -74,7 +74,7 @@ protected:
     std::unique_ptr<VideoReader> written(const std::string &name, const std::vector<Image> &frames,
                                          const VideoOptions &options = {})
     {
-        auto writer = openVideoWriter(path(name), path(name), frames.at(0).spec(), options);
+        auto writer = openVideoWriter(path(name), path(name), frames.at(0).shape(), options);
         for (const Image &f : frames)
             writer->write(f);
         writer->close();
@@ -99,8 +99,8 @@ TEST_F(Video, ReadsEachFrameInOrderAndBySeeking)
     EXPECT_EQ(reader->frameCount(), 60);
     EXPECT_EQ(reader->rate(), (FrameRate{25, 1}));
     EXPECT_EQ(reader->startTimecode(), 25 * 3600);
-    EXPECT_EQ(reader->spec().width, 64);
-    EXPECT_FALSE(reader->spec().hasAlpha);
+    EXPECT_EQ(reader->shape().width, 64);
+    EXPECT_FALSE(reader->shape().hasAlpha);
     // The greys repeat every 12 frames (20 + 20 i wraps in 8 bits).
     for (int32_t frame : {0, 1, 2, 9, 3, 50, 51, 11, 59})
         EXPECT_NEAR(meanGrey(reader->read(frame)), cliptest::greyOf(frame), 3.0) << "frame " << frame;
@@ -109,8 +109,8 @@ TEST_F(Video, ReadsEachFrameInOrderAndBySeeking)
 
 TEST_F(Video, AlphaRoundTripsThroughProRes4444)
 {
-    ImageSpec spec{.width = 32, .height = 16, .channels = 4, .type = PixelType::UInt8, .hasAlpha = true};
-    std::vector<Image> frames(3, Image(spec));
+    ImageShape shape{.width = 32, .height = 16, .channels = 4, .type = PixelType::UInt8, .hasAlpha = true};
+    std::vector<Image> frames(3, Image(shape));
     for (size_t i = 0; i < frames.size(); ++i)
         for (int32_t y = 0; y < 16; ++y)
             for (int32_t x = 0; x < 32; ++x) {
@@ -118,7 +118,7 @@ TEST_F(Video, AlphaRoundTripsThroughProRes4444)
                 frames[i].set(x, y, 3, static_cast<float>((x * 8 + i * 40) % 256) / 255.0f);
             }
     auto back = written("alpha.mov", frames, {.rate = {30, 1}});
-    ASSERT_TRUE(back->spec().hasAlpha);
+    ASSERT_TRUE(back->shape().hasAlpha);
     EXPECT_EQ(back->frameCount(), 3);
     EXPECT_EQ(back->rate(), (FrameRate{30, 1}));
     for (int32_t i = 0; i < 3; ++i) {
@@ -152,10 +152,10 @@ TEST_F(Video, RefusesWhatItCannotReadOrWriteInWords)
     for (const char *bad : {"garbage.mp4", "truncated.mp4", "missing.mov"})
         EXPECT_THAT([&] { openVideoReader(path(bad))->read(9); }, ::testing::ThrowsMessage<MediaError>(HasSubstr(bad)));
 
-    const ImageSpec odd{.width = 33, .height = 16, .channels = 3};
+    const ImageShape odd{.width = 33, .height = 16, .channels = 3};
     struct Row {
         const char *file;
-        ImageSpec spec;
+        ImageShape shape;
         VideoOptions options;
         const char *says;
     } rows[] = {
@@ -165,7 +165,7 @@ TEST_F(Video, RefusesWhatItCannotReadOrWriteInWords)
         {"a.mp4", {.width = 32, .height = 16, .channels = 3}, {.codec = "prores_ks"}, "cannot hold"},
     };
     for (const Row &r : rows)
-        EXPECT_THAT([&] { checkVideoOutput(r.file, r.spec, r.options); },
+        EXPECT_THAT([&] { checkVideoOutput(r.file, r.shape, r.options); },
                     ::testing::ThrowsMessage<MediaError>(HasSubstr(r.says)))
             << r.says;
     EXPECT_THAT(checkVideoOutput("a.mp4", {.width = 32, .height = 16, .channels = 3}, {}),
